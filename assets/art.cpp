@@ -1,0 +1,1 @@
+// The artwork resources are compiled into this library.

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/Services.h"
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+class QApplication;
+
+namespace bramblet {
+
+class TBrambletMainForm;
+
+struct StartupOptions {
+    std::chrono::milliseconds splashTime{3000};
+    // Sees each start-up step as it happens ("instance-refused", "title", "splash-shown",
+    // "splash-done", "main-created", "splash-destroyed", "loop-ended").
+    std::function<void(const QString &step)> trace;
+    // Sees the main window once it exists, before the message loop runs.
+    std::function<void(TBrambletMainForm &)> mainCreated;
+};
+
+inline constexpr const char *kMainWindowClass = "TBrambletMainForm";
+
+// The start-up sequence: single-instance guard, title, splash, main window, message loop.
+// Returns the program's exit status.
+int runStartup(QApplication &app, MainFormServices services, const StartupOptions &options = {});
+
+} // namespace bramblet

@@ -1,0 +1,1 @@
+// The companion library binding and the local server start and stop.

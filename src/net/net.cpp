@@ -1,0 +1,1 @@
+// The network layer: event-driven TCP sockets and the UDP listener.

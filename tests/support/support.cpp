@@ -1,0 +1,1 @@
+// Shared test fakes live in headers; this keeps the library non-empty.
