@@ -1,0 +1,187 @@
+#include "app/ErrorBox.h"
+#include "app/Startup.h"
+#include "app/UnitDuetra.h"
+#include "app/UnitFlash.h"
+#include "platform/singleinstance.h"
+#include "support/RecordingMessages.h"
+#include "support/TempRuntime.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace bramblet;
+using bramblet::test::RecordingMessages;
+
+namespace {
+
+QStringList latin(std::initializer_list<const char *> items)
+{
+    QStringList out;
+    for (const char *i : items)
+        out << QString::fromLatin1(i);
+    return out;
+}
+
+QStringList readLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+    QTemporaryDir runtime;
+
+    QProcessEnvironment programEnvironment(const QString &uiLog) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("BRAMBLET_UI_LOG"), uiLog);
+        return env;
+    }
+
+    static void expectRefusalBox(const QStringList &lines)
+    {
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines[0], QStringLiteral("box\t运行\tnone\t该程序正在运行，请先关闭！"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    }
+
+    void splashWindow()
+    {
+        TFormFlash splash(std::chrono::milliseconds(50));
+        QCOMPARE(splash.size(), QSize(329, 208));
+        QVERIFY(splash.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QCOMPARE(splash.windowTitle(), QStringLiteral("FormFlash"));
+        // The picture is ten rows taller than the window and is not scaled.
+        const QPixmap picture = splash.Image1->pixmap();
+        QCOMPARE(picture.size(), QSize(329, 218));
+        QCOMPARE(splash.Image1->geometry(), QRect(0, 0, 329, 208));
+        QVERIFY(!splash.Image1->hasScaledContents());
+        QCOMPARE(splash.Image1->alignment(), Qt::AlignLeft | Qt::AlignTop);
+        QVERIFY(splash.Timer1->isActive());
+        QTRY_VERIFY(!splash.Timer1->isActive());
+    }
+
+    void startupOrder()
+    {
+        RecordingMessages messages;
+        MainFormServices services;
+        services.messages = &messages;
+        QStringList steps;
+        QElapsedTimer clock;
+        qint64 splashShownAt = -1;
+        qint64 splashDoneAt = -1;
+        bool splashVisibleAtMain = false;
+        StartupOptions options;
+        options.splashTime = std::chrono::milliseconds(300);
+        options.trace = [&](const QString &step) {
+            steps << step;
+            if (step == QLatin1String("splash-shown")) {
+                clock.start();
+                splashShownAt = 0;
+                for (QWidget *w : QApplication::topLevelWidgets())
+                    if (w->objectName() == QLatin1String("FormFlash") && w->isVisible())
+                        splashShownAt = 1;
+            }
+            if (step == QLatin1String("splash-done"))
+                splashDoneAt = clock.elapsed();
+        };
+        options.mainCreated = [&](TBrambletMainForm &form) {
+            QVERIFY(form.isVisible());
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->objectName() == QLatin1String("FormFlash"))
+                    splashVisibleAtMain = true;
+            QTimer::singleShot(0, &form, [&form] { form.close(); });
+        };
+        QCOMPARE(runStartup(*qApp, services, options), 0);
+        QCOMPARE(steps, latin({"title", "splash-shown", "splash-done", "main-created", "splash-destroyed", "loop-ended"}));
+        QCOMPARE(splashShownAt, qint64(1));
+        QVERIFY2(splashDoneAt >= 290, qPrintable(QString::number(splashDoneAt)));
+        QVERIFY(!splashVisibleAtMain);
+        QVERIFY(messages.boxes.isEmpty());
+    }
+
+    void secondCopyInProcessIsRefused()
+    {
+        platform::SingleInstance first(QStringLiteral("TBrambletMainForm"), runtime.path());
+        QVERIFY(first.acquire());
+        RecordingMessages messages;
+        MainFormServices services;
+        services.messages = &messages;
+        QStringList steps;
+        StartupOptions options;
+        options.trace = [&](const QString &step) { steps << step; };
+        QCOMPARE(runStartup(*qApp, services, options), 0);
+        QCOMPARE(steps, latin({"instance-refused"}));
+        QCOMPARE(messages.boxes.size(), 1);
+        QVERIFY(!messages.boxes[0].hadOwner);
+        QCOMPARE(messages.boxes[0].caption, QStringLiteral("运行"));
+        QCOMPARE(messages.boxes[0].icon, MessageIcon::None);
+        QCOMPARE(messages.boxes[0].text, QStringLiteral("该程序正在运行，请先关闭！"));
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    void lockOfADeadCopyIsTakenOver()
+    {
+        QTemporaryDir dir;
+        // A lock file naming a process that no longer exists, as a killed copy leaves it.
+        QFile stale(dir.filePath(QStringLiteral("TBrambletMainForm.lock")));
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("999999999\nBramblet\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        stale.close();
+        platform::SingleInstance again(QStringLiteral("TBrambletMainForm"), dir.path());
+        QVERIFY(again.acquire());
+    }
+
+    void twoRealProcesses()
+    {
+        const QString log1 = runtime.filePath(QStringLiteral("first.log"));
+        const QString log2 = runtime.filePath(QStringLiteral("second.log"));
+        QProcess first;
+        first.setProcessEnvironment(programEnvironment(log1));
+        first.start(test::programPath(), {});
+        QVERIFY2(first.waitForStarted(5000), qPrintable(first.errorString()));
+        // The first copy holds the name once its socket answers.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime.filePath(QStringLiteral("TBrambletMainForm"))), 10000);
+
+        QProcess second;
+        second.setProcessEnvironment(programEnvironment(log2));
+        second.start(test::programPath(), {});
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        expectRefusalBox(readLines(log2));
+
+        // The first copy is unaffected: still running, and it showed nothing.
+        QCOMPARE(first.state(), QProcess::Running);
+        QVERIFY(readLines(log1).isEmpty());
+        first.terminate();
+        if (!first.waitForFinished(5000)) {
+            first.kill();
+            first.waitForFinished(5000);
+        }
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    BrambletApplication app(argc, argv);
+    TestStartup t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_startup.moc"
