@@ -130,24 +130,22 @@ bool SpeedTest::echoReceived(std::int32_t sequence, std::int64_t nowMs) noexcept
     return true;
 }
 
-Rating SpeedTest::rating() const { return rate(*this); }
-
-Rating rate(const SpeedTest &counters)
+Rating SpeedTest::rating() const
 {
     Rating r;
-    if (counters.EchoesReceived <= 0) {
+    if (EchoesReceived <= 0) {
         r.speed = NoEchoText;
         r.stability = NoEchoText;
     } else {
-        const std::int32_t average = counters.RttSum / counters.EchoesReceived;
+        const std::int32_t average = RttSum / EchoesReceived;
         r.speed = speedGrade(average);
         std::int64_t deviationSum = 0;
-        for (const std::int32_t slot : counters.Rtt)
+        for (const std::int32_t slot : Rtt)
             if (slot != -1)
                 deviationSum += std::llabs(static_cast<long long>(slot) - average);
-        r.stability = stabilityGrade(static_cast<std::int32_t>(deviationSum / counters.EchoesReceived));
+        r.stability = stabilityGrade(static_cast<std::int32_t>(deviationSum / EchoesReceived));
     }
-    r.loss = lossGrade(counters.EchoesReceived);
+    r.loss = lossGrade(EchoesReceived);
     return r;
 }
 

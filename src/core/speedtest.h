@@ -99,7 +99,10 @@ public:
     // below 0 and capped so that RttSum cannot overflow. Returns whether it counted.
     bool echoReceived(std::int32_t sequence, std::int64_t nowMs) noexcept;
 
-    // The three words from the counters as they stand.
+    // The three words from the counters as they stand. With no echo the speed and stability
+    // words are the no-echo text; otherwise the average is RttSum / EchoesReceived and the
+    // deviation the sum of |Rtt[i] - average| over the filled slots, divided by
+    // EchoesReceived (both truncating).
     Rating rating() const;
 
     std::int32_t ProbesSent = 0;     // probes sent; also the sequence number of the next one
@@ -111,10 +114,5 @@ public:
     // The largest round-trip time counted, so that ten of them still fit RttSum.
     static constexpr std::int32_t MaxRttMs = std::numeric_limits<std::int32_t>::max() / ProbeCount;
 };
-
-// The rating of a set of counters: with no echo the speed and stability words are the
-// no-echo text; otherwise the average is RttSum / EchoesReceived and the deviation the sum of
-// |Rtt[i] - average| over the filled slots, divided by EchoesReceived (both truncating).
-Rating rate(const SpeedTest &counters);
 
 } // namespace bramblet::speedtest
