@@ -568,6 +568,30 @@ private slots:
         QCOMPARE(s.server.Socket()->ActiveConnections(), 0);
     }
 
+    void releaseRunsInsideAModalLoopOfAnotherHandler()
+    {
+        LoggedServer s;
+        PlainSocket first = s.connectPeer();
+        PlainSocket second = s.connectPeer();
+        TCustomWinSocket *closed = s.accepted.at(0);
+        bool destroyedInsideModal = false;
+        s.server.OnClientRead = [&](QObject *, TCustomWinSocket *c) {
+            char buffer[8];
+            c->ReceiveBytes(buffer, 8);
+            closed->CloseConnection(); // its release is queued from here
+            QEventLoop modal;
+            connect(closed, &QObject::destroyed, &modal, [&] {
+                destroyedInsideModal = true;
+                modal.quit();
+            });
+            QTimer::singleShot(5000, &modal, &QEventLoop::quit);
+            modal.exec();
+        };
+        QVERIFY(second.send("m"));
+        QTRY_VERIFY(destroyedInsideModal);
+        QCOMPARE(s.server.Socket()->ActiveConnections(), 1);
+    }
+
     void deactivationInsideOwnHandler()
     {
         LoggedServer s;

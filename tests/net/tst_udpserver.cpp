@@ -8,6 +8,7 @@
 
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -197,6 +198,27 @@ private slots:
         QVERIFY(sendTo(sender, second.Port, QByteArrayLiteral("2")));
         QTRY_COMPARE(reads, 1);
         QCOMPARE(udp.SendingBinding(), &second);
+    }
+
+    void threadedEventRunsOnTheListener()
+    {
+        TUDPServer udp;
+        udp.ThreadedEvent = true;
+        const int port = unusedPort(SOCK_DGRAM);
+        udp.DefaultPort = port;
+        std::atomic<bool> onListener{false};
+        std::atomic<int> reads{0};
+        const auto mainThread = std::this_thread::get_id();
+        udp.OnUDPRead = [&](QObject *, const TBytes &, TUDPSocketHandle *) {
+            onListener = std::this_thread::get_id() != mainThread;
+            ++reads;
+        };
+        udp.SetActive(true);
+        PlainSocket sender = plainDatagram();
+        QVERIFY(sendTo(sender, port, QByteArrayLiteral("t")));
+        QTRY_COMPARE(reads.load(), 1);
+        QVERIFY(onListener);
+        udp.SetActive(false);
     }
 
     void deactivationRunsAWaitingHandover()
