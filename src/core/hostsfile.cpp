@@ -145,6 +145,11 @@ void HostsRedirect::setGameIp(std::string_view gatewayAddress, std::string_view 
         try {
             replaceVerified(hostsPath_, defaultHostsContent(style_), fs::path());
         } catch (const std::exception &e) {
+            // There was no file before; one that does not read back right must not stay.
+            try {
+                ops_.remove(hostsPath_);
+            } catch (...) {
+            }
             throw Error(std::string("Cannot create the hosts file: ") + e.what());
         }
         mark("default written");
@@ -172,6 +177,14 @@ void HostsRedirect::setGameIp(std::string_view gatewayAddress, std::string_view 
 bool HostsRedirect::restore()
 {
     const fs::path backup = backupPath();
+    // Temp files of a run killed while writing are stale: the files they were meant to
+    // become are intact or already in place. Nothing of ours is being written now.
+    for (const fs::path &p : {tempPathFor(hostsPath_), tempPathFor(backup)}) {
+        try {
+            ops_.remove(p);
+        } catch (...) {
+        }
+    }
     if (!ops_.exists(backup))
         return false;
     try {
