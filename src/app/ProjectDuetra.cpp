@@ -37,6 +37,10 @@ int main(int argc, char *argv[])
     services.messages = &messages;
     services.companion = companion.get();
     bramblet::StartupOptions options;
-    options.mainCreated = [&sessionEnd](bramblet::TBrambletMainForm &form) { sessionEnd.attach(&form); };
+    options.mainCreated = [&sessionEnd](bramblet::TBrambletMainForm &form) {
+        sessionEnd.attach(&form);
+        // Tests of the real program wait for this before they drive the window.
+        bramblet::appendUiLog(QStringLiteral("startup"), {QStringLiteral("main-created")});
+    };
     return bramblet::runStartup(app, services, options);
 }

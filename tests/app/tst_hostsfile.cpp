@@ -342,6 +342,25 @@ private slots:
         QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
     }
 
+    // The end of a session may ask again while the close runs or after it.
+    void closeRunsOnce()
+    {
+        QTemporaryDir dir;
+        const QString hostsPath = dir.filePath(QStringLiteral("hosts"));
+        QVERIFY(writeAll(hostsPath, kOriginal));
+        Window w(hostsPath, dir.filePath(QStringLiteral("program/")));
+        guarded([&] { w.form->SetGameIp(QString::fromLatin1(kGateway), QString::fromLatin1(kStun)); });
+        w.form->close();
+        QCOMPARE(readAll(hostsPath), kOriginal);
+        // A second redirection behind the closed window's back must stay: no second close ran.
+        hosts::HostsRedirect(hostsPath.toStdString(), platform::hostsStyle(), platform::hostsFileOps())
+            .setGameIp(kGateway, kStun);
+        w.form->close();
+        QCoreApplication::processEvents();
+        QCOMPARE(w.quits, 1);
+        QCOMPARE(readAll(hostsPath), redirected());
+    }
+
     void closeWithoutBackupLeavesHostsAlone()
     {
         QTemporaryDir dir;
