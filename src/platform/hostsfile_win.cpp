@@ -21,7 +21,6 @@ hosts::HostsStyle hostsStyle()
     // service expects there.
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
-#pragma warning(suppress : 4996)
     GetVersionExA(&info);
     return hosts::HostsStyle{"\r\n", info.dwMajorVersion != 6};
 }
