@@ -1,7 +1,14 @@
 // Bramblet: two players of the game meet directly over the internet.
+#include "app/ApplicationTitle.h"
 #include "app/ErrorBox.h"
 #include "app/MessageService.h"
+#include "app/SessionEnd.h"
 #include "app/Startup.h"
+#include "app/UnitDuetra.h"
+#include "external/companion.h"
+#include "platform/paths.h"
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -12,7 +19,28 @@ int main(int argc, char *argv[])
     bramblet::QtMessageService messages;
     bramblet::installErrorBox(&messages);
 
+    // The program does not start without its companion library: nothing else has happened
+    // yet when it says so.
+    std::unique_ptr<bramblet::external::CompanionLibrary> companion;
+    try {
+        companion = std::make_unique<bramblet::external::CompanionLibrary>(
+            bramblet::external::companionLibraryPath(bramblet::platform::programFolder()));
+    } catch (const std::exception &e) {
+        messages.show(nullptr, QString::fromStdString(e.what()), bramblet::applicationTitle(),
+                      bramblet::MessageIcon::Error);
+        return 1;
+    }
+
+    bramblet::SessionEnd sessionEnd(app);
+
     bramblet::MainFormServices services;
     services.messages = &messages;
-    return bramblet::runStartup(app, services);
+    services.companion = companion.get();
+    bramblet::StartupOptions options;
+    options.mainCreated = [&sessionEnd](bramblet::TBrambletMainForm &form) {
+        sessionEnd.attach(&form);
+        // Tests of the real program wait for this before they drive the window.
+        bramblet::appendUiLog(QStringLiteral("startup"), {QStringLiteral("main-created")});
+    };
+    return bramblet::runStartup(app, services, options);
 }

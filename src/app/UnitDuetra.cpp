@@ -1,7 +1,13 @@
 #include "app/UnitDuetra.h"
 
 #include "app/ErrorBox.h"
+#include "app/MessageService.h"
 #include "app/ProgramIcon.h"
+#include "core/hostsfile.h"
+#include "external/localserver.h"
+#include "platform/hostsfile.h"
+#include "platform/localaddress.h"
+#include "platform/paths.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -12,6 +18,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace bramblet {
 
@@ -38,6 +46,9 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       services_(services)
 {
+    hosts_ = std::make_unique<hosts::HostsRedirect>(hostsPath().toStdU16String(), platform::hostsStyle(),
+                                                    platform::hostsFileOps());
+
     setObjectName(QStringLiteral("BrambletMainForm"));
     setWindowTitle(QStringLiteral("Quorrel2008 Online v.4"));
     setFont(sansSerif(11));
@@ -95,13 +106,66 @@ void TBrambletMainForm::FormCreate()
     processFlags().HelpBalloonPending = true;
 }
 
+QString TBrambletMainForm::programFolder() const
+{
+    return services_.programFolder.isEmpty() ? platform::programFolder() : services_.programFolder;
+}
+
+QString TBrambletMainForm::hostsPath() const
+{
+    return services_.hostsPath.isEmpty() ? platform::hostsPath() : services_.hostsPath;
+}
+
+void TBrambletMainForm::SetGameIp(const QString &gatewayAddress, const QString &stunAddress)
+{
+    hosts_->setGameIp(gatewayAddress.toStdString(), stunAddress.toStdString());
+}
+
+bool TBrambletMainForm::GetLocalIP(QString &address)
+{
+    const std::optional<QString> found =
+        services_.localAddress ? services_.localAddress() : platform::localIPv4();
+    if (!found)
+        return false;
+    address = *found;
+    return true;
+}
+
+void TBrambletMainForm::StartLocalServer(const QString &localAddress)
+{
+    LaunchResult = external::startLocalServer(programFolder(), localAddress);
+}
+
 void TBrambletMainForm::FormClose()
 {
+    // 1. The hosts file gets its earlier content back, also from a backup an earlier run
+    // left. A failure must not keep the other steps from running: the backup stays and is
+    // put back at the next start or close.
+    appendUiLog(QStringLiteral("close"), {QStringLiteral("restore")});
+    try {
+        hosts_->restore();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "Bramblet: %s\n", e.what());
+        std::fflush(stderr);
+    }
+
+    // 2. The connect dialog.
+    appendUiLog(QStringLiteral("close"), {QStringLiteral("dialog")});
+
+    // 3. The local server.
+    appendUiLog(QStringLiteral("close"), {QStringLiteral("stop-local-server")});
+    external::stopLocalServer(programFolder());
 }
 
 void TBrambletMainForm::closeEvent(QCloseEvent *event)
 {
-    // Closing is never refused; the program ends after the handler.
+    // Closing is never refused; the program ends after the handler. The end of the session
+    // may ask again while the first close runs or after it: the close runs once.
+    if (closed_) {
+        event->accept();
+        return;
+    }
+    closed_ = true;
     guarded([this] { FormClose(); });
     event->accept();
     if (services_.quitApplication)

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 
 class QGroupBox;
 class QLabel;
@@ -14,6 +15,10 @@ class QPushButton;
 class QTimer;
 
 namespace bramblet {
+
+namespace hosts {
+class HostsRedirect;
+}
 
 // Process-wide one-byte flags shared by the start-up, the link start and the first show.
 struct ProcessFlags {
@@ -55,11 +60,23 @@ public:
     void FormCreate();
     void FormClose();
 
+    // The game's redirection. SetGameIp raises bramblet::Error with the system's text when
+    // the hosts file cannot be changed; the hosts file then keeps its earlier content.
+    void SetGameIp(const QString &gatewayAddress, const QString &stunAddress);
+    bool GetLocalIP(QString &address);
+    // Starts Lib/Ostrel for `localAddress`; its process id goes to LaunchResult.
+    void StartLocalServer(const QString &localAddress);
+
+    QString programFolder() const;
+    QString hostsPath() const;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     MainFormServices services_;
+    std::unique_ptr<hosts::HostsRedirect> hosts_;
+    bool closed_ = false;
 };
 
 } // namespace bramblet

@@ -1,1 +1,0 @@
-// The companion library binding and the local server start and stop.

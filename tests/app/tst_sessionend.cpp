@@ -1,0 +1,208 @@
+// The real program ended by the signals of a desktop session while a link's redirection is
+// in place: the same close as "EXIT-ESCI", once, and a normal exit.
+#include "core/hostsfile.h"
+#include "platform/hostsfile.h"
+#include "support/StagedCopy.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace bramblet;
+using namespace bramblet::test;
+
+namespace {
+
+const QByteArray kOriginal = "# before the link\n127.0.0.1\tlocalhost\n10.0.0.9 printer\n";
+
+enum class When { Splash, Window };
+
+QList<QByteArray> linesOfKind(const QString &log, const QByteArray &kind)
+{
+    QList<QByteArray> out;
+    for (const QByteArray &line : logLines(log)) {
+        if (line.startsWith(kind + '\t'))
+            out << line.mid(kind.size() + 1);
+    }
+    return out;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(When)
+
+class TestSessionEnd : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir scratch_;
+    QString program_;
+    QString serverPath_;
+
+    struct Run {
+        QString folder, hostsPath, uiLog, companionLog, runtime;
+        QProcess server, program;
+    };
+
+    // A link's redirection as the link start leaves it, and the local server running.
+    bool prepare(Run &run, const QString &name, int serverEndDelayMs)
+    {
+        run.folder = scratch_.filePath(name);
+        run.hostsPath = run.folder + QStringLiteral("/etc/hosts");
+        run.uiLog = run.folder + QStringLiteral("/ui.log");
+        run.companionLog = run.folder + QStringLiteral("/companion.log");
+        run.runtime = run.folder + QStringLiteral("/run");
+        if (!QDir().mkpath(run.folder + QStringLiteral("/etc")) || !QDir().mkpath(run.runtime) ||
+            ::chmod(QFile::encodeName(run.runtime).constData(), 0700) != 0 || !writeAll(run.hostsPath, kOriginal))
+            return false;
+        hosts::HostsRedirect redirect(run.hostsPath.toStdString(), platform::hostsStyle(), platform::hostsFileOps());
+        redirect.setGameIp("192.0.2.1", "198.51.100.7");
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("BRAMBLET_COMPANION_LOG"), run.companionLog);
+        env.insert(QStringLiteral("BRAMBLET_OSTREL_END_DELAY_MS"), QString::number(serverEndDelayMs));
+        run.server.setProcessEnvironment(env);
+        run.server.start(serverPath_, {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-a"),
+                                       QStringLiteral("198.51.100.7")});
+        return run.server.waitForStarted(10000);
+    }
+
+    void startProgram(Run &run, bool readOnlyHostsFolder)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("BRAMBLET_HOSTS_FILE"), run.hostsPath);
+        env.insert(QStringLiteral("BRAMBLET_UI_LOG"), run.uiLog);
+        env.insert(QStringLiteral("BRAMBLET_COMPANION_LOG"), run.companionLog);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run.runtime);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        run.program.setProcessEnvironment(env);
+        if (!readOnlyHostsFolder) {
+            run.program.start(program_, {});
+            return;
+        }
+        // The file system under the hosts file turns read-only, in a mount namespace of the
+        // program's own; `exec` keeps the program's process number the one we signal.
+        const QString etc = run.folder + QStringLiteral("/etc");
+        run.program.start(QStringLiteral("unshare"),
+                          {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                           QStringLiteral("sh"), QStringLiteral("-c"),
+                           QStringLiteral("mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" \"$1\" && "
+                                          "exec \"$0\""),
+                           program_, etc});
+    }
+
+    static void signal(QProcess &p, int number) { ::kill(pid_t(p.processId()), number); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(scratch_.isValid());
+        const QString prog = scratch_.filePath(QStringLiteral("prog"));
+        for (const char *f : {"Bramblet", "Lib/libVeldrin.so", "Lib/Ostrel"})
+            QVERIFY(copyStaged(QString::fromLatin1(f), prog));
+        program_ = prog + QStringLiteral("/Bramblet");
+        serverPath_ = prog + QStringLiteral("/Lib/Ostrel");
+    }
+
+    void signalClosesOnce_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<When>("when");
+        QTest::newRow("SIGTERM (kill, shutdown)") << SIGTERM << 0 << When::Window;
+        QTest::newRow("SIGINT (Ctrl+C)") << SIGINT << 0 << When::Window;
+        QTest::newRow("SIGHUP (terminal or session gone)") << SIGHUP << 0 << When::Window;
+        QTest::newRow("SIGTERM during the splash") << SIGTERM << 0 << When::Splash;
+        QTest::newRow("two SIGTERMs, the second during the close") << SIGTERM << SIGTERM << When::Window;
+        QTest::newRow("SIGHUP, then SIGINT during the close") << SIGHUP << SIGINT << When::Window;
+    }
+    void signalClosesOnce()
+    {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(When, when);
+        Run run;
+        // A slow server keeps the close in its last step long enough for a second signal.
+        QVERIFY(prepare(run, QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_').remove(u'(').remove(u')'),
+                        second ? 1500 : 0));
+        QTRY_COMPARE(logLines(run.companionLog).size(), 1);
+        startProgram(run, false);
+        QVERIFY(run.program.waitForStarted(10000));
+        if (when == When::Window)
+            QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(run.uiLog, "startup").contains("main-created"), 30000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(run.runtime + QStringLiteral("/TBrambletMainForm.lock")), 30000);
+        signal(run.program, first);
+        if (second) {
+            QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(run.uiLog, "close").contains("stop-local-server"), 30000);
+            signal(run.program, second);
+        }
+        QVERIFY(run.program.waitForFinished(30000));
+        QCOMPARE(run.program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.program.exitCode(), 0);
+        // The close waited for the server to end, a second signal notwithstanding.
+        QVERIFY2(logLines(run.companionLog).last().endsWith("\tend=SIGTERM"), readAll(run.companionLog).constData());
+
+        QCOMPARE(linesOfKind(run.uiLog, "close"),
+                 (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
+        QCOMPARE(linesOfKind(run.uiLog, "box"), QList<QByteArray>());
+        QCOMPARE(readAll(run.hostsPath), kOriginal);
+        QCOMPARE(QDir(run.folder + QStringLiteral("/etc")).entryList(QDir::Files), QStringList{QStringLiteral("hosts")});
+        QVERIFY(run.server.waitForFinished(10000));
+    }
+
+    void restoreThatFailsKeepsTheBackup()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+            QSKIP("unshare is not installed");
+        Run run;
+        QVERIFY(prepare(run, QStringLiteral("read-only"), 0));
+        QTRY_COMPARE(logLines(run.companionLog).size(), 1);
+        const QByteArray redirected = readAll(run.hostsPath);
+        startProgram(run, true);
+        QVERIFY(run.program.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(run.uiLog, "startup").contains("main-created") ||
+                                     run.program.state() == QProcess::NotRunning,
+                                 30000);
+        if (run.program.state() == QProcess::NotRunning) {
+            run.server.kill();
+            QSKIP(qPrintable(QStringLiteral("no read-only mount here: ") +
+                             QString::fromLocal8Bit(run.program.readAllStandardError())));
+        }
+        signal(run.program, SIGTERM);
+        QVERIFY(run.program.waitForFinished(30000));
+        QCOMPARE(run.program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.program.exitCode(), 0);
+
+        QList<QByteArray> said;
+        for (const QByteArray &line : run.program.readAllStandardError().split('\n')) {
+            if (line.contains("hosts"))
+                said << line;
+        }
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().contains("backup was kept") && said.first().contains("Read-only file system"),
+                 said.first().constData());
+        QCOMPARE(readAll(run.hostsPath), redirected);
+        QCOMPARE(readAll(run.hostsPath + QStringLiteral(".bak")), kOriginal);
+        // The other steps still ran.
+        QCOMPARE(linesOfKind(run.uiLog, "close"), (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
+        QVERIFY(run.server.waitForFinished(10000));
+
+        // The next start and close put it back.
+        QFile::remove(run.uiLog);
+        QProcess &again = run.program;
+        startProgram(run, false);
+        QVERIFY(again.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(run.uiLog, "startup").contains("main-created"), 30000);
+        signal(again, SIGTERM);
+        QVERIFY(again.waitForFinished(30000));
+        QCOMPARE(again.exitCode(), 0);
+        QCOMPARE(readAll(run.hostsPath), kOriginal);
+        QCOMPARE(QDir(run.folder + QStringLiteral("/etc")).entryList(QDir::Files), QStringList{QStringLiteral("hosts")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSessionEnd)
+#include "tst_sessionend.moc"

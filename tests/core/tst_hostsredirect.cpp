@@ -1,0 +1,397 @@
+#include "core/errors.h"
+#include "core/hostsfile.h"
+#include "core/localaddress.h"
+
+#include <QtTest>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace bramblet;
+using namespace bramblet::hosts;
+namespace fs = std::filesystem;
+
+namespace {
+
+// An in-memory folder whose operations can be made to fail, lie or refuse one by one.
+class FakeFiles : public HostsFileOps {
+public:
+    std::map<std::string, std::string> files;
+    std::vector<std::string> log;
+    int operations = 0;
+    int failAt = -1;           // this operation throws
+    int corruptAt = -1;        // this write stores other bytes than it was given
+    std::string refuseRenameTo; // renames onto this path are refused, as on a bind mount
+    std::function<void()> afterEach;
+    bool lied = false;
+
+    bool exists(const fs::path &p) override
+    {
+        step("exists " + p.filename().string());
+        return files.count(p.string()) != 0;
+    }
+    std::string read(const fs::path &p) override
+    {
+        step("read " + p.filename().string());
+        auto it = files.find(p.string());
+        if (it == files.end())
+            throw Error("Cannot open " + p.string() + ": No such file or directory");
+        return it->second;
+    }
+    void writeTemp(const fs::path &p, std::string_view content, const fs::path &) override
+    {
+        const bool lie = step("writeTemp " + p.filename().string());
+        lied = lied || lie;
+        files[p.string()] = lie ? std::string("garbage") : std::string(content);
+        done();
+    }
+    RenameOutcome rename(const fs::path &from, const fs::path &to) override
+    {
+        step("rename " + from.filename().string() + " " + to.filename().string());
+        if (to.string() == refuseRenameTo) {
+            log.back() += " refused";
+            return RenameOutcome::Refused;
+        }
+        auto it = files.find(from.string());
+        if (it == files.end())
+            throw Error("Cannot rename to " + to.string() + ": No such file or directory");
+        files[to.string()] = it->second;
+        files.erase(from.string());
+        done();
+        return RenameOutcome::Done;
+    }
+    void rewriteInPlace(const fs::path &p, std::string_view content) override
+    {
+        const bool lie = step("rewriteInPlace " + p.filename().string());
+        lied = lied || lie;
+        files[p.string()] = lie ? std::string("garbage") : std::string(content);
+        done();
+    }
+    void remove(const fs::path &p) override
+    {
+        step("remove " + p.filename().string());
+        files.erase(p.string());
+        done();
+    }
+    void syncFolder(const fs::path &) override { step("syncFolder"); }
+
+    bool mutated() const
+    {
+        for (const auto &l : log) {
+            if (l.rfind("exists", 0) != 0 && l.rfind("read", 0) != 0)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    bool step(std::string what)
+    {
+        log.push_back(std::move(what));
+        const int n = operations++;
+        if (n == failAt)
+            throw Error("Injected failure: Input/output error");
+        return n == corruptAt;
+    }
+    void done()
+    {
+        if (afterEach)
+            afterEach();
+    }
+};
+
+const fs::path kHosts = "/etc/hosts";
+const std::string kOriginal = "# the user's own\r\n10.0.0.9  printer\n127.0.0.1  localhost\n";
+
+enum class Start { Present, Missing, StaleBackup };
+
+// What the hosts file held before the first redirection, as the user expects it back.
+std::string originalOf(Start start, const HostsStyle &style)
+{
+    return start == Start::Missing ? defaultHostsContent(style) : kOriginal;
+}
+
+void prepare(FakeFiles &files, Start start)
+{
+    files.files.clear();
+    if (start == Start::Present)
+        files.files[kHosts.string()] = kOriginal;
+    if (start == Start::StaleBackup) {
+        files.files[kHosts.string()] = "1.1.1.1  gate.quorrel2008.net\n";
+        files.files[backupPathFor(kHosts).string()] = kOriginal;
+    }
+}
+
+// Two link starts and the close: every file operation the redirect does.
+void runLinkTwiceAndClose(HostsRedirect &redirect)
+{
+    redirect.setGameIp("192.0.2.1", "198.51.100.7");
+    redirect.setGameIp("192.0.2.2", "198.51.100.7");
+    redirect.restore();
+}
+
+int countOperations(Start start)
+{
+    FakeFiles files;
+    prepare(files, start);
+    HostsRedirect redirect(kHosts, HostsStyle{}, files);
+    runLinkTwiceAndClose(redirect);
+    return files.operations;
+}
+
+const char *startName(Start s)
+{
+    switch (s) {
+    case Start::Present:
+        return "hosts present";
+    case Start::Missing:
+        return "hosts missing";
+    case Start::StaleBackup:
+        return "backup left by a killed run";
+    }
+    return "";
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Start)
+
+class TestHostsRedirect : public QObject {
+    Q_OBJECT
+private slots:
+    void content_data()
+    {
+        QTest::addColumn<QByteArray>("lineEnd");
+        QTest::addColumn<bool>("stunLine");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("Linux: LF, always the STUN line")
+            << QByteArray("\n") << true
+            << QByteArray("192.0.2.1  gate.quorrel2008.net\n198.51.100.7  stun.quorrel2008.net\n127.0.0.1  localhost\n");
+        QTest::newRow("Windows other than version 6: CR LF, three lines")
+            << QByteArray("\r\n") << true
+            << QByteArray("192.0.2.1  gate.quorrel2008.net\r\n198.51.100.7  stun.quorrel2008.net\r\n"
+                          "127.0.0.1  localhost\r\n");
+        QTest::newRow("Windows version 6: no STUN line")
+            << QByteArray("\r\n") << false
+            << QByteArray("192.0.2.1  gate.quorrel2008.net\r\n127.0.0.1  localhost\r\n");
+    }
+    void content()
+    {
+        QFETCH(QByteArray, lineEnd);
+        QFETCH(bool, stunLine);
+        QFETCH(QByteArray, expected);
+        const HostsStyle style{lineEnd.toStdString(), stunLine};
+        QCOMPARE(QByteArray::fromStdString(redirectedHostsContent("192.0.2.1", "198.51.100.7", style)), expected);
+        QCOMPARE(QByteArray::fromStdString(defaultHostsContent(style)), "127.0.0.1  localhost" + lineEnd);
+    }
+
+    void dottedQuad_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("plain") << QByteArray("192.168.1.20") << true;
+        QTest::newRow("all zero") << QByteArray("0.0.0.0") << true;
+        QTest::newRow("longest, 15 characters") << QByteArray("255.255.255.255") << true;
+        QTest::newRow("part above 255") << QByteArray("10.0.0.256") << false;
+        QTest::newRow("four digits") << QByteArray("10.0.0.0001") << false;
+        QTest::newRow("leading zero reads as octal elsewhere") << QByteArray("10.0.0.010") << false;
+        QTest::newRow("three parts") << QByteArray("10.0.1") << false;
+        QTest::newRow("shortened form the link start accepts") << QByteArray("10.1") << false;
+        QTest::newRow("single number") << QByteArray("167772161") << false;
+        QTest::newRow("five parts") << QByteArray("1.2.3.4.5") << false;
+        QTest::newRow("trailing dot") << QByteArray("1.2.3.4.") << false;
+        QTest::newRow("empty part") << QByteArray("1..3.4") << false;
+        QTest::newRow("empty") << QByteArray("") << false;
+        QTest::newRow("blank inside") << QByteArray("1.2.3. 4") << false;
+        QTest::newRow("sign") << QByteArray("1.2.3.+4") << false;
+        QTest::newRow("line break would add a hosts line") << QByteArray("1.2.3.4\n5.6.7.8  evil") << false;
+        QTest::newRow("host name") << QByteArray("localhost") << false;
+        QTest::newRow("hex") << QByteArray("0x7f.0.0.1") << false;
+    }
+    void dottedQuad()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, accepted);
+        QCOMPARE(isDottedQuad(text.toStdString()), accepted);
+    }
+
+    void localAddress_data()
+    {
+        QTest::addColumn<std::vector<std::uint32_t>>("answers");
+        QTest::addColumn<std::vector<std::uint32_t>>("interfaces");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("Debian maps the name to 127.0.1.1: the interface")
+            << std::vector<std::uint32_t>{0x7F000101} << std::vector<std::uint32_t>{0xC0A8010A}
+            << QByteArray("192.168.1.10");
+        QTest::newRow("first non-loopback answer wins over the interfaces")
+            << std::vector<std::uint32_t>{0x7F000001, 0x0A000005, 0x0A000006} << std::vector<std::uint32_t>{0xC0A8010A}
+            << QByteArray("10.0.0.5");
+        QTest::newRow("no answer: first interface in order")
+            << std::vector<std::uint32_t>{} << std::vector<std::uint32_t>{0xAC100001, 0xC0A8010A}
+            << QByteArray("172.16.0.1");
+        QTest::newRow("loopback interfaces skipped too")
+            << std::vector<std::uint32_t>{0x7F000001} << std::vector<std::uint32_t>{0x7F000001, 0x0A090807}
+            << QByteArray("10.9.8.7");
+        QTest::newRow("0.0.0.0 is nobody's address")
+            << std::vector<std::uint32_t>{0} << std::vector<std::uint32_t>{0x0A090807} << QByteArray("10.9.8.7");
+        QTest::newRow("loopback only: none")
+            << std::vector<std::uint32_t>{0x7F000101} << std::vector<std::uint32_t>{0x7F000001} << QByteArray();
+        QTest::newRow("nothing at all: none") << std::vector<std::uint32_t>{} << std::vector<std::uint32_t>{}
+                                              << QByteArray();
+        QTest::newRow("bytes printed most significant first, no leading zeros")
+            << std::vector<std::uint32_t>{0x01FF0A00} << std::vector<std::uint32_t>{} << QByteArray("1.255.10.0");
+    }
+    void localAddress()
+    {
+        QFETCH(std::vector<std::uint32_t>, answers);
+        QFETCH(std::vector<std::uint32_t>, interfaces);
+        QFETCH(QByteArray, expected);
+        const auto chosen = chooseLocalIPv4(answers, interfaces);
+        QCOMPARE(chosen.has_value(), !expected.isEmpty());
+        if (chosen)
+            QCOMPARE(QByteArray::fromStdString(formatIPv4(*chosen)), expected);
+    }
+
+    // Whatever single operation fails, the content from before the first redirection is in
+    // the hosts file or in the backup at every moment, and a later close puts it back.
+    void failureAtEveryOperation_data()
+    {
+        QTest::addColumn<Start>("start");
+        QTest::addColumn<int>("failAt");
+        QTest::addColumn<bool>("corrupt");
+        for (Start start : {Start::Present, Start::Missing, Start::StaleBackup}) {
+            const int total = countOperations(start);
+            for (int i = 0; i < total; ++i) {
+                for (bool corrupt : {false, true}) {
+                    QTest::addRow("%s, operation %d %s", startName(start), i, corrupt ? "writes garbage" : "fails")
+                        << start << i << corrupt;
+                }
+            }
+        }
+    }
+    void failureAtEveryOperation()
+    {
+        QFETCH(Start, start);
+        QFETCH(int, failAt);
+        QFETCH(bool, corrupt);
+        const HostsStyle style;
+        const std::string original = originalOf(start, style);
+        FakeFiles files;
+        prepare(files, start);
+        // With no hosts file at the start there is nothing to keep until the default is in.
+        bool holding = start != Start::Missing;
+        files.afterEach = [&] {
+            const std::string hostsNow = files.files.count(kHosts.string()) ? files.files[kHosts.string()] : "";
+            const auto b = files.files.find(backupPathFor(kHosts).string());
+            const bool hostsThere = files.files.count(kHosts.string()) != 0;
+            const bool backupThere = b != files.files.end();
+            // Taking a failed default file away again is the state the user started with.
+            const bool kept = hostsNow == original || (backupThere && b->second == original) ||
+                              (start == Start::Missing && !hostsThere && !backupThere);
+            holding = holding || hostsNow == original;
+            if (holding)
+                QVERIFY2(kept, "the earlier content is neither in the hosts file nor in the backup");
+        };
+        (corrupt ? files.corruptAt : files.failAt) = failAt;
+        HostsRedirect redirect(kHosts, style, files);
+        std::optional<std::string> error;
+        try {
+            redirect.setGameIp("192.0.2.1", "198.51.100.7");
+            redirect.setGameIp("192.0.2.2", "198.51.100.7");
+            redirect.restore();
+        } catch (const Error &e) {
+            error = e.what();
+        }
+        if (QTest::currentTestFailed())
+            return;
+        // Every failure is reported with the system's text, and every write that does not
+        // read back is noticed. Only clearing away stale temp files may fail unreported.
+        const std::string &failed = files.log[std::size_t(failAt)];
+        const bool tempRemoval = failed.rfind("remove", 0) == 0 && failed.find(kTempSuffix) != std::string::npos;
+        if (!corrupt && !tempRemoval) {
+            QVERIFY2(error.has_value(), "an injected failure went unreported");
+            QVERIFY2(error->find("Input/output error") != std::string::npos, error->c_str());
+        }
+        if (files.lied)
+            QVERIFY2(error.has_value(), "a write that did not read back went unnoticed");
+
+        files.failAt = files.corruptAt = -1;
+        files.afterEach = {};
+        HostsRedirect(kHosts, style, files).restore();
+        QVERIFY(!files.files.count(backupPathFor(kHosts).string()));
+        // With no hosts file before, a link start that failed may leave none.
+        if (start == Start::Missing && error && !files.files.count(kHosts.string()))
+            return;
+        QCOMPARE(QByteArray::fromStdString(files.files[kHosts.string()]), QByteArray::fromStdString(original));
+    }
+
+    void refusedRenameRewritesInPlace()
+    {
+        FakeFiles files;
+        prepare(files, Start::Present);
+        files.refuseRenameTo = kHosts.string();
+        HostsRedirect redirect(kHosts, HostsStyle{}, files);
+        redirect.setGameIp("192.0.2.1", "198.51.100.7");
+        QCOMPARE(files.files[kHosts.string()], redirectedHostsContent("192.0.2.1", "198.51.100.7", HostsStyle{}));
+        QCOMPARE(files.files[backupPathFor(kHosts).string()], kOriginal);
+        QVERIFY(std::find(files.log.begin(), files.log.end(), "rewriteInPlace hosts") != files.log.end());
+        QVERIFY2(!files.files.count(tempPathFor(kHosts).string()), "the refused temp file stays behind");
+        QVERIFY(redirect.restore());
+        QCOMPARE(files.files[kHosts.string()], kOriginal);
+        QVERIFY(!files.files.count(backupPathFor(kHosts).string()));
+    }
+
+    void badAddressesWriteNothing_data()
+    {
+        QTest::addColumn<QByteArray>("gateway");
+        QTest::addColumn<QByteArray>("stun");
+        QTest::newRow("gateway with a line break") << QByteArray("1.2.3.4\n6.6.6.6  evil") << QByteArray("10.0.0.2");
+        QTest::newRow("gateway shortened") << QByteArray("10.1") << QByteArray("10.0.0.2");
+        QTest::newRow("gateway empty") << QByteArray("") << QByteArray("10.0.0.2");
+        QTest::newRow("STUN above 255") << QByteArray("10.0.0.1") << QByteArray("10.0.0.300");
+        QTest::newRow("STUN a name") << QByteArray("10.0.0.1") << QByteArray("stun");
+    }
+    void badAddressesWriteNothing()
+    {
+        QFETCH(QByteArray, gateway);
+        QFETCH(QByteArray, stun);
+        FakeFiles files;
+        prepare(files, Start::Missing);
+        HostsRedirect redirect(kHosts, HostsStyle{}, files);
+        QVERIFY_THROWS_EXCEPTION(Error, redirect.setGameIp(gateway.toStdString(), stun.toStdString()));
+        QVERIFY(!files.mutated());
+        QVERIFY(files.files.empty());
+    }
+
+    void backupFailureLeavesHostsUntouched()
+    {
+        FakeFiles files;
+        prepare(files, Start::Present);
+        int writes = 0;
+        HostsRedirect redirect(kHosts, HostsStyle{}, files);
+        for (int i = 0; i < 64; ++i) {
+            files.log.clear();
+            files.operations = 0;
+            files.failAt = i;
+            prepare(files, Start::Present);
+            try {
+                redirect.setGameIp("192.0.2.1", "198.51.100.7");
+            } catch (const Error &e) {
+                const std::string &last = files.log[std::size_t(i)];
+                if (last.rfind("writeTemp hosts.bak", 0) != 0 && last.rfind("rename hosts.bak", 0) != 0 &&
+                    last.rfind("read hosts.bak", 0) != 0)
+                    continue;
+                ++writes;
+                QVERIFY2(std::string(e.what()).find("left unchanged") != std::string::npos, e.what());
+                QCOMPARE(files.files[kHosts.string()], kOriginal);
+                QCOMPARE(files.files.size(), std::size_t(1));
+            }
+        }
+        QVERIFY2(writes >= 3, "the backup's write, rename and read-back were not all tried");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestHostsRedirect)
+#include "tst_hostsredirect.moc"
