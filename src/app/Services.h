@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 namespace bramblet {
 
 class IMessageService;
+class ITrayHost;
 
 // What the main window needs from outside. The program hands in the real services; tests
 // hand in recorders.
@@ -12,6 +14,8 @@ struct MainFormServices {
     IMessageService *messages = nullptr;
     // Ends the program's event loop once the main window has closed.
     std::function<void()> quitApplication;
+    // Makes the notification area the tray icon lives in; empty means the desktop's own.
+    std::function<std::unique_ptr<ITrayHost>()> trayHost;
 };
 
 } // namespace bramblet

@@ -2,6 +2,8 @@
 
 #include "app/ErrorBox.h"
 #include "app/ProgramIcon.h"
+#include "app/TrayHost.h"
+#include "app/TrayIcon.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -9,6 +11,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -77,6 +80,29 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     TimerBalloon->setObjectName(QStringLiteral("TimerBalloon"));
     TimerBalloon->setInterval(1000);
 
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    N2 = PopupMenu1->addAction(QStringLiteral("SHOW-MOSTRA"));
+    N2->setObjectName(QStringLiteral("N2"));
+    N3 = PopupMenu1->addSeparator();
+    N3->setObjectName(QStringLiteral("N3"));
+    N1 = PopupMenu1->addAction(QStringLiteral("EXIT-ESCI"));
+    N1->setObjectName(QStringLiteral("N1"));
+    connect(N2, &QAction::triggered, this, guardedSlot([this] { N2Click(); }));
+    connect(N1, &QAction::triggered, this, guardedSlot([this] { N1Click(); }));
+
+    TrayIcon1 = new TTrayIcon(this, services_.trayHost ? services_.trayHost() : makeQtTrayHost());
+    TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
+    TrayIcon1->SetIcon(programIcon());
+    TrayIcon1->SetIconIndex(0);
+    TrayIcon1->SetCycleInterval(0);
+    TrayIcon1->SetPopupMenu(PopupMenu1);
+    TrayIcon1->SetMinimizeToTray(true);
+    TrayIcon1->SetIconVisible(true);
+    TrayIcon1->OnDblClick = [this](TTrayIcon *) { TrayIcon1DblClick(); };
+    TrayIcon1->OnBalloonHintClick = [this](TTrayIcon *) { TrayIcon1BalloonHintClick(); };
+    TrayIcon1->Loaded();
+
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
@@ -96,6 +122,16 @@ void TBrambletMainForm::FormCreate()
 }
 
 void TBrambletMainForm::FormClose()
+{
+}
+
+void TBrambletMainForm::N1Click() { close(); }
+
+void TBrambletMainForm::N2Click() { TrayIcon1->RestoreMainWindow(); }
+
+void TBrambletMainForm::TrayIcon1DblClick() { TrayIcon1->RestoreMainWindow(); }
+
+void TBrambletMainForm::TrayIcon1BalloonHintClick()
 {
 }
 

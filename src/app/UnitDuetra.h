@@ -10,10 +10,14 @@
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QAction;
 class QPushButton;
 class QTimer;
 
 namespace bramblet {
+
+class TTrayIcon;
 
 // Process-wide one-byte flags shared by the start-up, the link start and the first show.
 struct ProcessFlags {
@@ -42,6 +46,12 @@ public:
 
     // Non-visual components.
     QTimer *TimerBalloon = nullptr;
+    // The tray icon: its Hint carries the link summary, ShowBalloon shows the balloons.
+    TTrayIcon *TrayIcon1 = nullptr;
+    QMenu *PopupMenu1 = nullptr;
+    QAction *N2 = nullptr; // "SHOW-MOSTRA"
+    QAction *N3 = nullptr; // separator
+    QAction *N1 = nullptr; // "EXIT-ESCI"
 
     // Fields of a link started from this window.
     std::int32_t LinkRole = 0;
@@ -54,6 +64,10 @@ public:
 
     void FormCreate();
     void FormClose();
+    void N1Click();
+    void N2Click();
+    void TrayIcon1DblClick();
+    void TrayIcon1BalloonHintClick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
