@@ -27,6 +27,8 @@ TTrayIcon::TTrayIcon(QWidget *owner, std::unique_ptr<ITrayHost> host)
     connect(host_.get(), &ITrayHost::activated, this,
             [this](ITrayHost::Activation reason) { guarded([&] { activated(reason); }); });
     connect(host_.get(), &ITrayHost::messageClicked, this, [this] { guarded([this] { balloonClicked(); }); });
+    connect(host_.get(), &ITrayHost::availabilityChanged, this,
+            [this](bool available) { guarded([&] { trayAvailabilityChanged(available); }); });
     if (QWidget *main = mainWindow())
         main->installEventFilter(this);
 }
@@ -189,14 +191,27 @@ bool TTrayIcon::UpdateIcon()
 {
     host_->setIcon(icon_);
     host_->setToolTip(TipText());
+    updateStatusText();
     return iconVisible_ && host_->trayAvailable();
 }
 
 bool TTrayIcon::ClearBalloon()
 {
-    if (balloonUp_) {
+    const BalloonRoute was = balloon_;
+    balloon_ = BalloonRoute::None;
+    switch (was) {
+    case BalloonRoute::Tray:
         host_->clearMessage();
-        balloonUp_ = false;
+        break;
+    case BalloonRoute::Notification:
+        if (notifications_)
+            notifications_->close();
+        break;
+    case BalloonRoute::StatusLine:
+        statusBalloon_.clear();
+        break;
+    case BalloonRoute::None:
+        break;
     }
     return UpdateIcon();
 }
@@ -206,19 +221,130 @@ bool TTrayIcon::ShowBalloon(const QString &title, const QString &text, BalloonIc
     ClearBalloon();
     if (!iconVisible_)
         return false;
+    const QString shownTitle = cutToGb2312Bytes(title, kBalloonTitleBytes);
+    const QString shownText = cutToGb2312Bytes(text, kBalloonTextBytes);
     const int seconds = std::clamp(timeoutSeconds, 0, INT_MAX / 1000);
-    host_->showMessage(cutToGb2312Bytes(title, kBalloonTitleBytes), cutToGb2312Bytes(text, kBalloonTextBytes), icon,
-                       seconds * 1000);
-    balloonUp_ = true;
-    return UpdateIcon();
+    if (host_->trayAvailable() && host_->trayShowsMessages()) {
+        host_->showMessage(shownTitle, shownText, icon, seconds * 1000);
+        balloon_ = BalloonRoute::Tray;
+        return UpdateIcon();
+    }
+    if (notifications_ && notifications_->isAvailable()) {
+        balloonTitle_ = shownTitle;
+        balloonText_ = shownText;
+        balloon_ = BalloonRoute::Notification;
+        notifications_->show(shownTitle, shownText, icon, seconds * 1000);
+        return true;
+    }
+    showInStatusLine(shownTitle, shownText);
+    return true;
+}
+
+void TTrayIcon::SetNotificationService(std::unique_ptr<INotificationService> service)
+{
+    if (notifications_ && balloon_ == BalloonRoute::Notification)
+        balloon_ = BalloonRoute::None;
+    notifications_ = std::move(service);
+    if (!notifications_)
+        return;
+    INotificationService *n = notifications_.get();
+    connect(n, &INotificationService::shown, this, [this] {
+        guarded([this] {
+            if (OnBalloonHintShow)
+                OnBalloonHintShow(this);
+        });
+    });
+    connect(n, &INotificationService::failed, this, [this] {
+        guarded([this] {
+            // The service went away between the look and the call: the balloon is not lost.
+            if (balloon_ == BalloonRoute::Notification)
+                showInStatusLine(balloonTitle_, balloonText_);
+        });
+    });
+    connect(n, &INotificationService::clicked, this, [this] { guarded([this] { balloonClicked(); }); });
+    connect(n, &INotificationService::closed, this, [this](bool timedOut) { guarded([&] { balloonGone(timedOut); }); });
+}
+
+void TTrayIcon::showInStatusLine(const QString &title, const QString &text)
+{
+    balloon_ = BalloonRoute::StatusLine;
+    statusBalloon_ = title + QLatin1Char('\n') + text;
+    statusBalloon_.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    updateStatusText();
+}
+
+QString TTrayIcon::StatusText() const
+{
+    // A balloon that nothing else could show stays here even beside a tray.
+    if (!statusBalloon_.isEmpty())
+        return statusBalloon_;
+    if (host_->trayAvailable() || hint_.isEmpty() || !showHint_)
+        return QString();
+    // No tooltip to squeeze into: the hint may run as long as a balloon's text.
+    QString text = cutToGb2312Bytes(hint_, kBalloonTextBytes);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+void TTrayIcon::updateStatusText()
+{
+    const QString now = StatusText();
+    if (now == statusText_)
+        return;
+    statusText_ = now;
+    emit statusTextChanged(now);
+}
+
+void TTrayIcon::StatusLineClick()
+{
+    if (balloon_ != BalloonRoute::StatusLine)
+        return;
+    balloon_ = BalloonRoute::None;
+    statusBalloon_.clear();
+    updateStatusText();
+    if (OnBalloonHintClick)
+        OnBalloonHintClick(this);
 }
 
 void TTrayIcon::balloonClicked()
 {
     // Balloon clicks count whether or not the icon takes mouse clicks.
-    balloonUp_ = false;
+    if (balloon_ == BalloonRoute::Tray || balloon_ == BalloonRoute::Notification)
+        balloon_ = BalloonRoute::None;
     if (OnBalloonHintClick)
         OnBalloonHintClick(this);
+}
+
+void TTrayIcon::balloonGone(bool timedOut)
+{
+    if (balloon_ != BalloonRoute::Notification)
+        return;
+    balloon_ = BalloonRoute::None;
+    if (timedOut && OnBalloonHintTimeout)
+        OnBalloonHintTimeout(this);
+    else if (!timedOut && OnBalloonHintHide)
+        OnBalloonHintHide(this);
+}
+
+void TTrayIcon::trayAvailabilityChanged(bool available)
+{
+    if (available) {
+        // A tray that appears (or comes back) gets the icon, as after a taskbar restart.
+        if (iconVisible_)
+            AddIcon();
+        if (balloon_ == BalloonRoute::StatusLine) {
+            balloon_ = BalloonRoute::None;
+            statusBalloon_.clear();
+        }
+    } else {
+        if (balloon_ == BalloonRoute::Tray)
+            balloon_ = BalloonRoute::None;
+        // The window must never stay hidden in a tray that is gone.
+        QWidget *main = mainWindow();
+        if (hiddenInTray_ && main && !main->isVisible())
+            RestoreMainWindow();
+    }
+    updateStatusText();
 }
 
 void TTrayIcon::activated(ITrayHost::Activation reason)
@@ -328,6 +454,7 @@ void TTrayIcon::RestoreMainWindow()
     QWidget *main = mainWindow();
     if (!main)
         return;
+    hiddenInTray_ = false;
     if (main->isMinimized())
         main->setWindowState(main->windowState() & ~Qt::WindowMinimized);
     main->show();
@@ -340,7 +467,14 @@ void TTrayIcon::HideMainWindow()
     QWidget *main = mainWindow();
     if (!main)
         return;
+    if (!host_->trayAvailable()) {
+        // Hidden without a tray there would be no way back: minimise instead.
+        if (!main->isMinimized())
+            main->showMinimized();
+        return;
+    }
     main->hide();
+    hiddenInTray_ = true;
     HideAppButton();
 }
 
@@ -364,7 +498,7 @@ void TTrayIcon::sendToTrayLater()
         [this] {
             guarded([this] {
                 QWidget *main = mainWindow();
-                if (main && main->isMinimized() && minimizeToTray_)
+                if (main && main->isMinimized() && minimizeToTray_ && host_->trayAvailable())
                     SendToTray();
             });
         },
@@ -377,14 +511,18 @@ bool TTrayIcon::eventFilter(QObject *watched, QEvent *event)
         if (event->type() == QEvent::WindowStateChange) {
             const auto *change = static_cast<QWindowStateChangeEvent *>(event);
             const bool nowMinimized = mainWindow()->isMinimized();
-            if (nowMinimized && !(change->oldState() & Qt::WindowMinimized) && minimizeToTray_) {
+            if (nowMinimized && !(change->oldState() & Qt::WindowMinimized) && minimizeToTray_ &&
+                host_->trayAvailable()) {
                 guarded([this] {
                     if (OnMinimizeToTray)
                         OnMinimizeToTray(this);
                 });
                 sendToTrayLater();
             }
-        } else if (event->type() == QEvent::Show && suppressNextShow_) {
+        } else if (event->type() == QEvent::Show && !event->spontaneous()) {
+            hiddenInTray_ = false;
+        }
+        if (event->type() == QEvent::Show && suppressNextShow_) {
             suppressNextShow_ = false;
             QMetaObject::invokeMethod(
                 this, [this] { guarded([this] { HideMainWindow(); }); }, Qt::QueuedConnection);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Notifications.h"
 #include "app/SimpleTimer.h"
 #include "app/TrayHost.h"
 
@@ -36,6 +37,10 @@ public:
 // restart (Qt re-docks by itself), and balloon shown/hidden/time-out where the tray reports
 // none. The taskbar entry belongs to the main window itself, so hiding that window is
 // what takes it off the taskbar.
+//
+// Desktops without a tray: minimising stays an ordinary minimise and nothing hides the main
+// window, balloons go to the desktop's notification service, and where that is missing too
+// they and the hint appear in the owner's status line (statusTextChanged).
 class TTrayIcon : public QObject {
     Q_OBJECT
 public:
@@ -95,6 +100,14 @@ public:
     bool ShowBalloon(const QString &title, const QString &text, BalloonIcon icon, int timeoutSeconds);
     bool ClearBalloon();
 
+    // Where no tray can show balloons they go to this service, if it is available.
+    void SetNotificationService(std::unique_ptr<INotificationService> service);
+    // What the owner's status line shows: the last balloon that no tray or notification could
+    // show, else (only while there is no tray) the hint.
+    QString StatusText() const;
+    // A click on the status line counts as a click on the balloon it shows.
+    void StatusLineClick();
+
     void RestoreMainWindow();
     void HideMainWindow();
     void HideAppButton();
@@ -117,8 +130,12 @@ public:
     TStartupEvent OnStartup;
 
     ITrayHost &host() const { return *host_; }
+    INotificationService *notifications() const { return notifications_.get(); }
     const TSimpleTimer &iconCycleTimer() const { return IconCycleTimer; }
     const TSimpleTimer &clickDelayTimer() const { return ClickDelayTimer; }
+
+signals:
+    void statusTextChanged(const QString &text);
 
 protected:
     virtual void Click();
@@ -135,6 +152,10 @@ private:
     void clickDelayTimerTimer();
     void iconCycleTimerTimer();
     void balloonClicked();
+    void balloonGone(bool timedOut);
+    void trayAvailabilityChanged(bool available);
+    void showInStatusLine(const QString &title, const QString &text);
+    void updateStatusText();
     void sendToTrayLater();
     void updateCycleTimer();
     void takeIndexedIcon();
@@ -162,7 +183,14 @@ private:
     bool clickReady_ = false;
     bool dblClicked_ = false;
     bool suppressNextShow_ = false;
-    bool balloonUp_ = false;
+    enum class BalloonRoute { None, Tray, Notification, StatusLine };
+    BalloonRoute balloon_ = BalloonRoute::None;
+    QString balloonTitle_;
+    QString balloonText_;
+    QString statusBalloon_;
+    QString statusText_;
+    bool hiddenInTray_ = false;
+    std::unique_ptr<INotificationService> notifications_;
 
     TSimpleTimer IconCycleTimer;
     TSimpleTimer ClickDelayTimer;
