@@ -1,6 +1,7 @@
 #include "app/UnitDuetra.h"
 
 #include "app/ErrorBox.h"
+#include "app/Notifications.h"
 #include "app/ProgramIcon.h"
 #include "app/TrayHost.h"
 #include "app/TrayIcon.h"
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -25,6 +27,20 @@ ProcessFlags &processFlags()
 }
 
 namespace {
+
+class ClickableLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    std::function<void()> onClick;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        QLabel::mouseReleaseEvent(event);
+        if (event->button() == Qt::LeftButton && onClick)
+            guarded(onClick);
+    }
+};
 
 QFont sansSerif(int pixelSize)
 {
@@ -101,6 +117,18 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     TrayIcon1->SetIconVisible(true);
     TrayIcon1->OnDblClick = [this](TTrayIcon *) { TrayIcon1DblClick(); };
     TrayIcon1->OnBalloonHintClick = [this](TTrayIcon *) { TrayIcon1BalloonHintClick(); };
+    TrayIcon1->SetNotificationService(services_.notifications ? services_.notifications()
+                                                              : makeDesktopNotifications());
+    auto *statusLine = new ClickableLabel(this);
+    statusLine->setObjectName(QStringLiteral("StatusLine"));
+    statusLine->setTextFormat(Qt::PlainText);
+    statusLine->setWordWrap(true);
+    statusLine->setFrameShape(QFrame::StyledPanel);
+    statusLine->onClick = [this] { TrayIcon1->StatusLineClick(); };
+    statusLine->hide();
+    StatusLine = statusLine;
+    connect(TrayIcon1, &TTrayIcon::statusTextChanged, this,
+            [this](const QString &text) { guarded([&] { showStatusLine(text); }); });
     TrayIcon1->Loaded();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -123,6 +151,22 @@ void TBrambletMainForm::FormCreate()
 
 void TBrambletMainForm::FormClose()
 {
+}
+
+void TBrambletMainForm::showStatusLine(const QString &text)
+{
+    StatusLine->setText(text);
+    StatusLine->setToolTip(text);
+    if (text.isEmpty()) {
+        StatusLine->hide();
+        setFixedSize(kClientWidth, kClientHeight);
+        return;
+    }
+    const int width = kClientWidth - 16;
+    const int height = StatusLine->heightForWidth(width);
+    StatusLine->setGeometry(8, kClientHeight, width, height);
+    StatusLine->show();
+    setFixedSize(kClientWidth, kClientHeight + height + 6);
 }
 
 void TBrambletMainForm::N1Click() { close(); }

@@ -52,6 +52,9 @@ public:
     QAction *N2 = nullptr; // "SHOW-MOSTRA"
     QAction *N3 = nullptr; // separator
     QAction *N1 = nullptr; // "EXIT-ESCI"
+    // Below the buttons, only while there is no tray: the hint and the balloons no tray or
+    // notification could show. A click on a balloon there counts as a balloon click.
+    QLabel *StatusLine = nullptr;
 
     // Fields of a link started from this window.
     std::int32_t LinkRole = 0;
@@ -73,6 +76,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void showStatusLine(const QString &text);
+
     MainFormServices services_;
 };
 
