@@ -76,6 +76,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void createTray(); // UnitDuetraTray.cpp
     void showStatusLine(const QString &text);
 
     MainFormServices services_;

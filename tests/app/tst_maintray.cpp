@@ -162,23 +162,6 @@ private slots:
         rig.host->clickBalloon();
         QVERIFY(rig.messages.boxes.isEmpty());
     }
-
-    void hintBecomesTooltip()
-    {
-        MainRig rig;
-        const QString summary = QStringLiteral(" 对方真实地址为：10.0.0.2\r\n 速度：快\r\n 稳定性：好\r\n 丢包：无");
-        rig.form->TrayIcon1->SetHint(summary);
-        QCOMPARE(rig.host->toolTip, summary);
-        QCOMPARE(rig.form->TrayIcon1->Hint(), summary);
-    }
-
-    void iconRemovedWithWindow()
-    {
-        MainRig rig;
-        QPointer<FakeTrayHost> host = rig.host;
-        rig.form.reset();
-        QVERIFY(host.isNull()); // the tray icon and its host go with the window
-    }
 };
 
 QTEST_MAIN(TestMainTray)

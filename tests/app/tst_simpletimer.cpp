@@ -13,14 +13,6 @@ using namespace bramblet;
 class TestSimpleTimer : public QObject {
     Q_OBJECT
 private slots:
-    void defaults()
-    {
-        TSimpleTimer t;
-        QCOMPARE(t.Interval(), 1000u);
-        QVERIFY(!t.Enabled());
-        QVERIFY(!t.AutoDisable());
-    }
-
     void startReports_data()
     {
         QTest::addColumn<unsigned>("interval");

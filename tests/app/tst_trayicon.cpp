@@ -45,21 +45,6 @@ class TestTrayIcon : public QObject {
 private slots:
     void initTestCase() { QVERIFY2(gb2312Available(), "the GB2312 codec must be there"); }
 
-    void defaults()
-    {
-        Rig rig;
-        QVERIFY(rig.tray->Enabled());
-        QVERIFY(rig.tray->ShowHint());
-        QVERIFY(rig.tray->Hint().isEmpty());
-        QVERIFY(!rig.tray->IconVisible());
-        QVERIFY(!rig.tray->MinimizeToTray());
-        QVERIFY(!rig.tray->LeftPopup());
-        QVERIFY(!rig.tray->CycleIcons());
-        QCOMPARE(rig.tray->CycleInterval(), 0);
-        QCOMPARE(rig.tray->IconIndex(), 0);
-        QVERIFY(!rig.host->visible);
-    }
-
     void tooltipCut_data()
     {
         QTest::addColumn<QString>("hint");
@@ -89,16 +74,6 @@ private slots:
         QCOMPARE(rig.tray->TipText(), tip);
         QCOMPARE(rig.tray->Hint(), hint); // the property keeps the whole text
         QVERIFY(toGb2312(rig.host->toolTip).size() <= 127);
-    }
-
-    void showHintBackOn()
-    {
-        Rig rig;
-        rig.tray->SetHint(QStringLiteral("提示"));
-        rig.tray->SetShowHint(false);
-        QCOMPARE(rig.host->toolTip, QString());
-        rig.tray->SetShowHint(true);
-        QCOMPARE(rig.host->toolTip, QStringLiteral("提示"));
     }
 
     void balloonCut_data()
@@ -198,16 +173,6 @@ private slots:
         QCOMPARE(doubled, doubleClicks);
     }
 
-    void clickWithoutHandlerDoesNothing()
-    {
-        Rig rig;
-        int doubled = 0;
-        rig.tray->OnDblClick = [&](TTrayIcon *) { ++doubled; };
-        rig.host->click();
-        rig.host->doubleClick();
-        QCOMPARE(doubled, 1);
-    }
-
     void disabledBlocksClicksNotBalloonClicks()
     {
         QGuiApplication::styleHints()->setMouseDoubleClickInterval(30);
@@ -268,19 +233,6 @@ private slots:
         delete menu;
         QVERIFY(rig.tray->PopupMenu() == nullptr);
         rig.host->doubleClick(); // must not touch the dead menu
-    }
-
-    void iconUpdatesTray()
-    {
-        Rig rig;
-        const QIcon red = coloured(Qt::red);
-        rig.tray->SetIcon(red);
-        QCOMPARE(rig.host->icon.cacheKey(), red.cacheKey());
-        rig.tray->SetIconVisible(true);
-        QVERIFY(rig.host->visible);
-        QVERIFY(rig.tray->IconVisible());
-        rig.tray->SetIconVisible(false);
-        QVERIFY(!rig.host->visible);
     }
 
     void iconIndexClamped_data()

@@ -3,12 +3,11 @@
 // A private X display (Xvfb) and optionally a tray host on it, started before the test's
 // QApplication exists. Only the processes started here are ever signalled, by their PID.
 
-#include <QByteArray>
+#include <QStandardPaths>
 #include <QString>
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <thread>
@@ -104,21 +103,9 @@ private:
         return ::lstat(path.c_str(), &st) == 0;
     }
 
-    static bool onPath(const std::string &program)
+    static bool onPath(const char *program)
     {
-        const char *path = std::getenv("PATH");
-        std::string all = path ? path : "/usr/bin:/bin";
-        std::size_t from = 0;
-        while (from <= all.size()) {
-            const std::size_t to = all.find(':', from);
-            const std::string dir = all.substr(from, to == std::string::npos ? std::string::npos : to - from);
-            if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0)
-                return true;
-            if (to == std::string::npos)
-                break;
-            from = to + 1;
-        }
-        return false;
+        return !QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty();
     }
 
     // fork and exec with the parent's environment plus `extraEnv`; the child is told to end
