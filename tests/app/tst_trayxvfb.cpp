@@ -136,6 +136,29 @@ private slots:
         QCOMPARE(quits, 0);
     }
 
+    void trayGoesAwayAndComesBack()
+    {
+        form->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000);
+        theDisplay->stopTrayHosts();
+        // The window hid in a tray that is gone: it comes back by itself.
+        QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
+        form->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(form->isMinimized(), 10000);
+        bool turned = false;
+        QMetaObject::invokeMethod(form.get(), [&] { turned = true; }, Qt::QueuedConnection);
+        QTRY_VERIFY(turned);
+        QVERIFY(form->isVisible()); // an ordinary minimise now
+
+        QVERIFY(theDisplay->startTrayHost());
+        QTRY_VERIFY_WITH_TIMEOUT(form->TrayIcon1->host().trayAvailable(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QSystemTrayIconSys") != nullptr, 10000);
+        form->TrayIcon1->RestoreMainWindow();
+        form->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000); // into the tray again
+        form->TrayIcon1->RestoreMainWindow();
+    }
+
     void cleanupTestCase() { form.reset(); }
 
 private:

@@ -77,6 +77,14 @@ public:
         return true;
     }
 
+    // Ends the tray hosts started here, as a crashing tray would go.
+    void stopTrayHosts()
+    {
+        for (pid_t pid : children_)
+            endProcess(pid);
+        children_.clear();
+    }
+
     void stop()
     {
         for (pid_t pid : children_)
