@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <memory>
 
 namespace bramblet {
 
@@ -11,6 +12,8 @@ class IMessageService;
 namespace external {
 class ICompanionLibrary;
 }
+class ITrayHost;
+class INotificationService;
 
 // What the main window needs from outside. The program hands in the real services; tests
 // hand in recorders.
@@ -26,6 +29,11 @@ struct MainFormServices {
     QString programFolder;
     // This machine's own IPv4 address; unset: the platform's lookup.
     std::function<std::optional<QString>()> localAddress;
+    // Makes the notification area the tray icon lives in; empty means the desktop's own.
+    std::function<std::unique_ptr<ITrayHost>()> trayHost;
+    // Makes the notification service balloons fall back to without a tray; empty means the
+    // desktop's own on the session bus.
+    std::function<std::unique_ptr<INotificationService>()> notifications;
 };
 
 } // namespace bramblet

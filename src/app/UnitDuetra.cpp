@@ -8,6 +8,7 @@
 #include "platform/hostsfile.h"
 #include "platform/localaddress.h"
 #include "platform/paths.h"
+#include "app/TrayIcon.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -88,6 +89,8 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     TimerBalloon->setObjectName(QStringLiteral("TimerBalloon"));
     TimerBalloon->setInterval(1000);
 
+    createTray();
+
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
@@ -155,6 +158,16 @@ void TBrambletMainForm::FormClose()
     // 3. The local server.
     appendUiLog(QStringLiteral("close"), {QStringLiteral("stop-local-server")});
     external::stopLocalServer(programFolder());
+}
+
+void TBrambletMainForm::N1Click() { close(); }
+
+void TBrambletMainForm::N2Click() { TrayIcon1->RestoreMainWindow(); }
+
+void TBrambletMainForm::TrayIcon1DblClick() { TrayIcon1->RestoreMainWindow(); }
+
+void TBrambletMainForm::TrayIcon1BalloonHintClick()
+{
 }
 
 void TBrambletMainForm::closeEvent(QCloseEvent *event)

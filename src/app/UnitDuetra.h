@@ -11,6 +11,8 @@
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QAction;
 class QPushButton;
 class QTimer;
 
@@ -19,6 +21,7 @@ namespace bramblet {
 namespace hosts {
 class HostsRedirect;
 }
+class TTrayIcon;
 
 // Process-wide one-byte flags shared by the start-up, the link start and the first show.
 struct ProcessFlags {
@@ -47,6 +50,15 @@ public:
 
     // Non-visual components.
     QTimer *TimerBalloon = nullptr;
+    // The tray icon: its Hint carries the link summary, ShowBalloon shows the balloons.
+    TTrayIcon *TrayIcon1 = nullptr;
+    QMenu *PopupMenu1 = nullptr;
+    QAction *N2 = nullptr; // "SHOW-MOSTRA"
+    QAction *N3 = nullptr; // separator
+    QAction *N1 = nullptr; // "EXIT-ESCI"
+    // Below the buttons, only while there is no tray: the hint and the balloons no tray or
+    // notification could show. A click on a balloon there counts as a balloon click.
+    QLabel *StatusLine = nullptr;
 
     // Fields of a link started from this window.
     std::int32_t LinkRole = 0;
@@ -59,6 +71,10 @@ public:
 
     void FormCreate();
     void FormClose();
+    void N1Click();
+    void N2Click();
+    void TrayIcon1DblClick();
+    void TrayIcon1BalloonHintClick();
 
     // The game's redirection. SetGameIp raises bramblet::Error with the system's text when
     // the hosts file cannot be changed; the hosts file then keeps its earlier content.
@@ -74,6 +90,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void createTray(); // UnitDuetraTray.cpp
+    void showStatusLine(const QString &text);
+
     MainFormServices services_;
     std::unique_ptr<hosts::HostsRedirect> hosts_;
     bool closed_ = false;

@@ -37,6 +37,7 @@ TFormFlash::TFormFlash(std::chrono::milliseconds showTime, QWidget *parent)
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setTimerType(Qt::PreciseTimer);
     Timer1->setInterval(showTime);
     connect(Timer1, &QTimer::timeout, this, guardedSlot([this] { Timer1Timer(); }));
     Timer1->start();

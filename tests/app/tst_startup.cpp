@@ -112,7 +112,8 @@ private slots:
         QCOMPARE(runStartup(*qApp, services, options), 0);
         QCOMPARE(steps, latin({"title", "splash-shown", "splash-done", "main-created", "splash-destroyed", "loop-ended"}));
         QCOMPARE(splashShownAt, qint64(1));
-        QVERIFY2(splashDoneAt >= 290, qPrintable(QString::number(splashDoneAt)));
+        // The splash stays until its timer ticks; a splash that did not wait would be done at once.
+        QVERIFY2(splashDoneAt >= 250, qPrintable(QString::number(splashDoneAt)));
         QVERIFY(!splashVisibleAtMain);
         QVERIFY(messages.boxes.isEmpty());
     }

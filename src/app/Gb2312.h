@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+
+namespace bramblet {
+
+// The program's texts live in the GB2312 code page wherever a byte limit applies; Qt reaches
+// it by name through ICU. A missing codec is an error, never a silent fallback to another
+// encoding, since every limit would then count the wrong bytes.
+bool gb2312Available();
+QByteArray toGb2312(const QString &text);
+QString fromGb2312(const QByteArray &bytes);
+
+// The longest prefix of `text` whose GB2312 form fits into `limit` bytes; the cut falls on a
+// character boundary, so a Chinese character is never split.
+QString cutToGb2312Bytes(const QString &text, std::size_t limit);
+
+} // namespace bramblet

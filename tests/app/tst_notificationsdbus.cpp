@@ -1,0 +1,299 @@
+// Balloons through a real notification service: a test double owning
+// org.freedesktop.Notifications on a private session bus of our own.
+#include "app/Notifications.h"
+#include "app/Services.h"
+#include "app/TrayIcon.h"
+#include "app/UnitDuetra.h"
+#include "support/FakeTrayHost.h"
+#include "support/RecordingMessages.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace bramblet;
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+
+struct Call {
+    QString app;
+    uint replaces = 0;
+    QString icon;
+    QString summary;
+    QString body;
+    QStringList actions;
+    int timeout = 0;
+};
+
+} // namespace
+
+// Answers as a desktop's notification service would, and records what it was asked.
+class NotificationServerDouble : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QList<Call> calls;
+    QList<uint> closed;
+    uint nextId = 41;
+
+public slots:
+    uint Notify(const QString &app, uint replaces, const QString &icon, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &, int timeout)
+    {
+        calls.append(Call{app, replaces, icon, summary, body, actions, timeout});
+        return replaces ? replaces : ++nextId;
+    }
+    void CloseNotification(uint id)
+    {
+        closed.append(id);
+        emit NotificationClosed(id, 3);
+    }
+    QStringList GetCapabilities() { return {QStringLiteral("actions")}; }
+
+signals:
+    void ActionInvoked(uint id, const QString &action);
+    void NotificationClosed(uint id, uint reason);
+};
+
+// Sees every notification signal that reaches the program's connection, from whichever
+// sender. The bus hands a signal to all its receivers at once, so once the witness has seen
+// one and a queued turn has passed, the program has handled it too.
+class SignalWitness : public QObject {
+    Q_OBJECT
+public:
+    int actions = 0;
+    int closes = 0;
+public slots:
+    void onAction(uint, const QString &) { ++actions; }
+    void onClosed(uint, uint) { ++closes; }
+};
+
+class TestNotificationsDBus : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            QSKIP("dbus-daemon is not installed (tools/deps installs it), so no private bus can be started");
+        QVERIFY(dir.isValid());
+        // A private session bus: no service files, so nothing but our double can own the name.
+        const QString config = dir.filePath(QStringLiteral("session.conf"));
+        QFile f(config);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                "<busconfig><type>session</type><listen>unix:path=" +
+                dir.filePath(QStringLiteral("bus")).toUtf8() +
+                "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+        f.close();
+        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config,
+                                                     QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        if (!daemon.waitForStarted(5000))
+            QSKIP("dbus-daemon could not be started here, so there is no bus to test against");
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine() || daemon.state() != QProcess::Running, 10000);
+        if (daemon.state() != QProcess::Running)
+            QSKIP(qPrintable(QStringLiteral("dbus-daemon ended at once: ") +
+                             QString::fromLocal8Bit(daemon.readAllStandardError())));
+        address = QString::fromUtf8(daemon.readLine()).trimmed();
+        server = QDBusConnection::connectToBus(address, QStringLiteral("notification-server"));
+        client = QDBusConnection::connectToBus(address, QStringLiteral("program"));
+        impostor = QDBusConnection::connectToBus(address, QStringLiteral("impostor"));
+        QVERIFY2(server.isConnected(), qPrintable(server.lastError().message()));
+        QVERIFY(client.isConnected());
+        QVERIFY(impostor.isConnected());
+    }
+
+    void init()
+    {
+        service = std::make_unique<NotificationServerDouble>();
+        QVERIFY(server.registerObject(kPath, service.get(),
+                                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+        QVERIFY(server.registerService(kService));
+        services.messages = &messages;
+        services.quitApplication = [] {};
+        services.trayHost = [] {
+            auto h = std::make_unique<test::FakeTrayHost>();
+            h->available = false; // a desktop without a notification area
+            return std::unique_ptr<ITrayHost>(std::move(h));
+        };
+        services.notifications = [this] { return makeDBusNotifications(client); };
+        form = std::make_unique<TBrambletMainForm>(services);
+        balloonClicks = 0;
+        form->TrayIcon1->OnBalloonHintClick = [this](TTrayIcon *) {
+            ++balloonClicks;
+            form->TrayIcon1BalloonHintClick();
+        };
+        form->show();
+        witness = std::make_unique<SignalWitness>();
+        QVERIFY(client.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), witness.get(),
+                               SLOT(onAction(uint, QString))));
+        QVERIFY(client.connect(QString(), kPath, kService, QStringLiteral("NotificationClosed"), witness.get(),
+                               SLOT(onClosed(uint, uint))));
+    }
+
+    void cleanup()
+    {
+        client.disconnect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), witness.get(),
+                          SLOT(onAction(uint, QString)));
+        client.disconnect(QString(), kPath, kService, QStringLiteral("NotificationClosed"), witness.get(),
+                          SLOT(onClosed(uint, uint)));
+        witness.reset();
+        form.reset();
+        server.unregisterService(kService);
+        server.unregisterObject(kPath);
+        service.reset();
+    }
+
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("notification-server"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("program"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
+        if (daemon.state() == QProcess::Running) {
+            daemon.terminate();
+            if (!daemon.waitForFinished(5000))
+                daemon.kill();
+            daemon.waitForFinished(5000);
+        }
+    }
+
+    void whatArrives_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("body");
+        QTest::newRow("help balloon") << QStringLiteral("不能正常联机？联机时有错误？") << QStringLiteral("请点我解决！")
+                                      << QStringLiteral("请点我解决！");
+        QTest::newRow("connected balloon, lines as line feeds")
+            << QStringLiteral("连接成功") << QStringLiteral(" 对方真实地址为：10.0.0.2\r\n 速度：快")
+            << QStringLiteral(" 对方真实地址为：10.0.0.2\n 速度：快");
+    }
+    void whatArrives()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFETCH(QString, body);
+        QVERIFY(form->TrayIcon1->ShowBalloon(title, text, BalloonIcon::Info, 10));
+        QTRY_COMPARE_WITH_TIMEOUT(service->calls.size(), 1, 10000);
+        const Call &c = service->calls[0];
+        QCOMPARE(c.summary, title);
+        QCOMPARE(c.body, body);
+        QCOMPARE(c.timeout, 10000);
+        QCOMPARE(c.icon, QStringLiteral("dialog-information"));
+        QVERIFY(c.actions.contains(QStringLiteral("default")));
+        QVERIFY(!form->StatusLine->isVisible() || !form->StatusLine->text().contains(title));
+    }
+
+    void defaultActionCountsAsBalloonClick()
+    {
+        int shown = 0;
+        form->TrayIcon1->OnBalloonHintShow = [&](TTrayIcon *) { ++shown; };
+        form->TrayIcon1->ShowBalloon(QStringLiteral("不能正常联机？联机时有错误？"), QStringLiteral("请点我解决！"),
+                                     BalloonIcon::Info, 10);
+        QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 10000); // our id is known from here on
+        const uint ours = service->nextId;
+        // Another program's notification is clicked first, then ours; the bus keeps the order.
+        emit service->ActionInvoked(ours + 100, QStringLiteral("default"));
+        emit service->ActionInvoked(ours, QStringLiteral("default"));
+        settleSignals(2, 0);
+        QCOMPARE(balloonClicks, 1);
+        QVERIFY(messages.boxes.isEmpty());
+    }
+
+    void signalFromAnotherSenderIgnored()
+    {
+        int shown = 0;
+        form->TrayIcon1->OnBalloonHintShow = [&](TTrayIcon *) { ++shown; };
+        form->TrayIcon1->ShowBalloon(QStringLiteral("t"), QStringLiteral("x"), BalloonIcon::Info, 10);
+        QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 10000);
+        QDBusMessage fake = QDBusMessage::createSignal(kPath, kService, QStringLiteral("ActionInvoked"));
+        fake << service->nextId << QStringLiteral("default");
+        QVERIFY(impostor.send(fake));
+        settleSignals(1, 0); // it reached the program's connection
+        QCOMPARE(balloonClicks, 0);
+    }
+
+    void timeOutReported()
+    {
+        int timeouts = 0, shown = 0;
+        form->TrayIcon1->OnBalloonHintShow = [&](TTrayIcon *) { ++shown; };
+        form->TrayIcon1->OnBalloonHintTimeout = [&](TTrayIcon *) { ++timeouts; };
+        form->TrayIcon1->ShowBalloon(QStringLiteral("t"), QStringLiteral("x"), BalloonIcon::Info, 10);
+        QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 10000);
+        emit service->NotificationClosed(service->nextId, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(timeouts, 1, 10000);
+        // Once closed, a late click on it is nobody's.
+        emit service->ActionInvoked(service->nextId, QStringLiteral("default"));
+        emit service->NotificationClosed(service->nextId + 5, 1);
+        settleSignals(1, 2);
+        QCOMPARE(timeouts, 1);
+        QCOMPARE(balloonClicks, 0);
+    }
+
+    void balloonReplacesNotification()
+    {
+        int shown = 0;
+        form->TrayIcon1->OnBalloonHintShow = [&](TTrayIcon *) { ++shown; };
+        form->TrayIcon1->ShowBalloon(QStringLiteral("不能正常联机？联机时有错误？"), QStringLiteral("请点我解决！"),
+                                     BalloonIcon::Info, 10);
+        QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 10000);
+        const uint first = service->nextId;
+        form->TrayIcon1->ShowBalloon(QStringLiteral("连接成功"), QStringLiteral("摘要"), BalloonIcon::Info, 10);
+        QTRY_COMPARE_WITH_TIMEOUT(shown, 2, 10000);
+        QCOMPARE(service->closed, QList<uint>{first});
+        QCOMPARE(service->calls.size(), 2);
+        // A click on the first, already replaced, does nothing; one on the second counts.
+        emit service->ActionInvoked(first, QStringLiteral("default"));
+        emit service->ActionInvoked(service->nextId, QStringLiteral("default"));
+        settleSignals(2, 1);
+        QCOMPARE(balloonClicks, 1);
+    }
+
+    void serviceGoneMeansStatusLine()
+    {
+        server.unregisterService(kService);
+        QTRY_VERIFY_WITH_TIMEOUT(!client.interface()->isServiceRegistered(kService).value(), 10000);
+        form->TrayIcon1->ShowBalloon(QStringLiteral("连接成功"), QStringLiteral("摘要"), BalloonIcon::Info, 10);
+        QVERIFY(form->StatusLine->isVisible());
+        QCOMPARE(form->StatusLine->text(), QStringLiteral("连接成功\n摘要"));
+        QVERIFY(service->calls.isEmpty());
+    }
+
+private:
+    void settleSignals(int actions, int closes)
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(witness->actions, actions, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(witness->closes, closes, 10000);
+        bool turned = false;
+        QMetaObject::invokeMethod(this, [&] { turned = true; }, Qt::QueuedConnection);
+        QTRY_VERIFY(turned);
+    }
+
+    std::unique_ptr<SignalWitness> witness;
+    QTemporaryDir dir;
+    QProcess daemon;
+    QString address;
+    QDBusConnection server{QString()};
+    QDBusConnection client{QString()};
+    QDBusConnection impostor{QString()};
+    std::unique_ptr<NotificationServerDouble> service;
+    test::RecordingMessages messages;
+    MainFormServices services;
+    std::unique_ptr<TBrambletMainForm> form;
+    int balloonClicks = 0;
+};
+
+QTEST_MAIN(TestNotificationsDBus)
+#include "tst_notificationsdbus.moc"

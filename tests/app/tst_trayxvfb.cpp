@@ -1,0 +1,201 @@
+// The tray icon in a real notification area: a private Xvfb display with Debian's trayer as
+// the tray host, driven with xdotool as a player would.
+#include "app/Services.h"
+#include "app/TrayIcon.h"
+#include "app/UnitDuetra.h"
+#include "support/PrivateDisplay.h"
+#include "support/RecordingMessages.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace bramblet;
+
+namespace {
+
+test::PrivateDisplay *theDisplay = nullptr;
+QString skipReason;
+
+QWidget *visibleWidgetOfClass(const char *className)
+{
+    for (QWidget *w : QApplication::allWidgets())
+        if (w->isVisible() && qstrcmp(w->metaObject()->className(), className) == 0)
+            return w;
+    return nullptr;
+}
+
+QPoint centreOf(const QWidget *w) { return w->mapToGlobal(w->rect().center()); }
+
+// Runs xdotool on the private display. The X server queues the input with its times, so
+// the test's event loop may wait meanwhile.
+bool xdotool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    if (!p.waitForFinished(10000))
+        return false;
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QString parentOfWindow(WId id)
+{
+    QProcess p;
+    p.start(QStringLiteral("xwininfo"), {QStringLiteral("-children"), QStringLiteral("-id"), QString::number(id)});
+    p.waitForFinished(10000);
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    for (const QString &line : out.split(QLatin1Char('\n')))
+        if (line.trimmed().startsWith(QLatin1String("Parent window id:")))
+            return line.trimmed();
+    return QString();
+}
+
+} // namespace
+
+class TestTrayXvfb : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (!skipReason.isEmpty())
+            QSKIP(qPrintable(skipReason));
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 15000);
+        services.messages = &messages;
+        services.quitApplication = [this] { ++quits; };
+        form = std::make_unique<TBrambletMainForm>(services);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    void iconDocksInTheTray()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QSystemTrayIconSys") != nullptr, 10000);
+        QWidget *icon = visibleWidgetOfClass("QSystemTrayIconSys");
+        // Embedded into the tray host's window rather than standing on the root window.
+        const QString parent = parentOfWindow(icon->winId());
+        QVERIFY2(!parent.isEmpty(), "xwininfo gave no parent");
+        QVERIFY2(!parent.contains(QLatin1String("(the root window)")), qPrintable(parent));
+    }
+
+    void balloonShowsReplacesAndClicks()
+    {
+        int clicks = 0;
+        const auto previous = form->TrayIcon1->OnBalloonHintClick;
+        form->TrayIcon1->OnBalloonHintClick = [&](TTrayIcon *sender) {
+            ++clicks;
+            previous(sender);
+        };
+        QVERIFY(form->TrayIcon1->ShowBalloon(QStringLiteral("不能正常联机？联机时有错误？"),
+                                             QStringLiteral("请点我解决！"), BalloonIcon::Info, 10));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QBalloonTip") != nullptr, 10000);
+        QVERIFY(form->TrayIcon1->ShowBalloon(QStringLiteral("连接成功"),
+                                             QStringLiteral(" 对方真实地址为：10.0.0.2\r\n 速度：快"), BalloonIcon::Info,
+                                             10));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QBalloonTip") != nullptr, 10000);
+        int balloons = 0;
+        for (QWidget *w : QApplication::allWidgets())
+            if (w->isVisible() && qstrcmp(w->metaObject()->className(), "QBalloonTip") == 0)
+                ++balloons;
+        QCOMPARE(balloons, 1); // replaced, not stacked
+
+        QWidget *tip = visibleWidgetOfClass("QBalloonTip");
+        QVERIFY(tip->grab().width() > 0);
+        const QPoint at = centreOf(tip);
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+                         QStringLiteral("click"), QStringLiteral("1")}));
+        QTRY_COMPARE_WITH_TIMEOUT(clicks, 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QBalloonTip") == nullptr, 10000);
+        form->TrayIcon1->OnBalloonHintClick = previous;
+    }
+
+    void clearBalloonTakesItDown()
+    {
+        QVERIFY(form->TrayIcon1->ShowBalloon(QStringLiteral("t"), QStringLiteral("x"), BalloonIcon::Info, 10));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QBalloonTip") != nullptr, 10000);
+        form->TrayIcon1->ClearBalloon();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QBalloonTip") == nullptr, 10000);
+    }
+
+    void minimiseThenDoubleClickRestores()
+    {
+        form->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000);
+        QWidget *icon = visibleWidgetOfClass("QSystemTrayIconSys");
+        QVERIFY(icon); // the icon stays while the window is away
+        const QPoint at = centreOf(icon);
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+                         QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+                         QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")}));
+        QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
+        QVERIFY(!form->isMinimized());
+        QCOMPARE(quits, 0);
+    }
+
+    void trayGoesAwayAndComesBack()
+    {
+        form->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000);
+        theDisplay->stopTrayHosts();
+        // The window hid in a tray that is gone: it comes back by itself.
+        QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
+        form->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(form->isMinimized(), 10000);
+        bool turned = false;
+        QMetaObject::invokeMethod(form.get(), [&] { turned = true; }, Qt::QueuedConnection);
+        QTRY_VERIFY(turned);
+        QVERIFY(form->isVisible()); // an ordinary minimise now
+
+        QVERIFY(theDisplay->startTrayHost());
+        QTRY_VERIFY_WITH_TIMEOUT(form->TrayIcon1->host().trayAvailable(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QSystemTrayIconSys") != nullptr, 10000);
+        form->TrayIcon1->RestoreMainWindow();
+        form->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000); // into the tray again
+        form->TrayIcon1->RestoreMainWindow();
+    }
+
+    void cleanupTestCase() { form.reset(); }
+
+private:
+    test::RecordingMessages messages;
+    MainFormServices services;
+    int quits = 0;
+    std::unique_ptr<TBrambletMainForm> form;
+};
+
+int main(int argc, char *argv[])
+{
+    test::PrivateDisplay display;
+    theDisplay = &display;
+    QTemporaryDir runtime; // made before Qt runs; removed after it
+    if (!display.start()) {
+        skipReason = QStringLiteral("no X display: ") + display.reason();
+    } else if (!display.startTrayHost()) {
+        skipReason = QStringLiteral("no tray host: ") + display.reason();
+    } else {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("DISPLAY", display.display().toLocal8Bit());
+        // Without a session bus Qt docks into the X11 tray and draws its own balloons.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        if (runtime.isValid()) {
+            QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner);
+            qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        }
+    }
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        TestTrayXvfb test;
+        status = QTest::qExec(&test, argc, argv);
+    }
+    display.stop();
+    return status;
+}
+
+#include "tst_trayxvfb.moc"
