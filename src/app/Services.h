@@ -9,6 +9,11 @@
 namespace bramblet {
 
 class IMessageService;
+class IFileDialog;
+class IShell;
+namespace platform {
+class IGameSettings;
+}
 namespace external {
 class ICompanionLibrary;
 }
@@ -34,6 +39,12 @@ struct MainFormServices {
     // Makes the notification service balloons fall back to without a tray; empty means the
     // desktop's own on the session bus.
     std::function<std::unique_ptr<INotificationService>()> notifications;
+    // The first show's file dialog, the shell that opens the help, the stored game path and
+    // the rights test; unset: the real ones.
+    IFileDialog *fileDialog = nullptr;
+    IShell *shell = nullptr;
+    platform::IGameSettings *settings = nullptr;
+    std::function<bool()> isAdministrator;
 };
 
 } // namespace bramblet

@@ -1,6 +1,9 @@
 #include "app/UnitDuetra.h"
 
+#include "app/DesktopServices.h"
+#include "app/EnvironmentChecks.h"
 #include "app/ErrorBox.h"
+#include "platform/gamesettings.h"
 #include "app/MessageService.h"
 #include "app/ProgramIcon.h"
 #include "core/hostsfile.h"
@@ -90,6 +93,7 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     TimerBalloon->setInterval(1000);
 
     createTray();
+    createChecks();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -166,9 +170,6 @@ void TBrambletMainForm::N2Click() { TrayIcon1->RestoreMainWindow(); }
 
 void TBrambletMainForm::TrayIcon1DblClick() { TrayIcon1->RestoreMainWindow(); }
 
-void TBrambletMainForm::TrayIcon1BalloonHintClick()
-{
-}
 
 void TBrambletMainForm::closeEvent(QCloseEvent *event)
 {

@@ -22,6 +22,12 @@ namespace hosts {
 class HostsRedirect;
 }
 class TTrayIcon;
+class EnvironmentChecks;
+class IFileDialog;
+class IShell;
+namespace platform {
+class IGameSettings;
+}
 
 // Process-wide one-byte flags shared by the start-up, the link start and the first show.
 struct ProcessFlags {
@@ -70,6 +76,7 @@ public:
     std::uint16_t OwnSpeedPort = 0;
 
     void FormCreate();
+    void FormShow();
     void FormClose();
     void N1Click();
     void N2Click();
@@ -83,19 +90,28 @@ public:
     // Starts Lib/Ostrel for `localAddress`; its process id goes to LaunchResult.
     void StartLocalServer(const QString &localAddress);
 
+    // The FileVersion text of a Windows executable's version resource, or empty.
+    static QString GetFileVersion(const QString &path);
+
     QString programFolder() const;
     QString hostsPath() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void createTray(); // UnitDuetraTray.cpp
+    void createChecks(); // UnitDuetraChecks.cpp
     void showStatusLine(const QString &text);
 
     MainFormServices services_;
     std::unique_ptr<hosts::HostsRedirect> hosts_;
     bool closed_ = false;
+    std::unique_ptr<IFileDialog> ownFileDialog_;
+    std::unique_ptr<IShell> ownShell_;
+    std::unique_ptr<platform::IGameSettings> ownSettings_;
+    std::unique_ptr<EnvironmentChecks> checks_;
 };
 
 } // namespace bramblet

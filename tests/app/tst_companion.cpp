@@ -6,6 +6,7 @@
 #include "external/companion.h"
 #include "external/localserver.h"
 #include "platform/processes.h"
+#include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 #include "support/StagedCopy.h"
 
@@ -226,6 +227,7 @@ private slots:
         RecordingMessages messages;
         MainFormServices services;
         services.messages = &messages;
+        bramblet::test::quietDesktop(services);
         services.quitApplication = [] {};
         services.hostsPath = scratch_.filePath(QStringLiteral("window-hosts"));
         services.programFolder = folder;

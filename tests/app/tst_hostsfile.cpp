@@ -1,5 +1,6 @@
 // The hosts file as the main window changes it, on real files: link start and close, the
 // attributes kept, a bind mount, another user, a kill at every point, this machine's address.
+#include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 #include "support/StagedCopy.h"
 #include "app/ApplicationTitle.h"
@@ -137,6 +138,7 @@ int childClose(int argc, char **argv, const QString &hostsPath, const QString &p
     installErrorBox(&messages);
     MainFormServices services;
     services.messages = &messages;
+    bramblet::test::quietDesktop(services);
     services.quitApplication = [] {};
     services.hostsPath = hostsPath;
     services.programFolder = programFolder;
@@ -262,6 +264,7 @@ class TestHostsFile : public QObject {
             installErrorBox(&messages);
             MainFormServices s;
             s.messages = &messages;
+            bramblet::test::quietDesktop(s);
             s.quitApplication = [this] { ++quits; };
             s.hostsPath = hostsPath;
             s.programFolder = programFolder;

@@ -2,6 +2,7 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
+#include "support/QuietDesktop.h"
 #include "support/FakeTrayHost.h"
 #include "support/RecordingMessages.h"
 
@@ -34,6 +35,7 @@ struct MainRig {
     MainRig()
     {
         services.messages = &messages;
+        bramblet::test::quietDesktop(services);
         services.quitApplication = [this] { ++quits; };
         services.trayHost = [this] {
             auto h = std::make_unique<FakeTrayHost>();

@@ -2,6 +2,7 @@
 #include "app/ErrorBox.h"
 #include "app/UnitDuetra.h"
 #include "core/errors.h"
+#include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 
 #include <QGroupBox>
@@ -36,6 +37,7 @@ class TestMainWindow : public QObject {
     {
         MainFormServices s;
         s.messages = &messages;
+        bramblet::test::quietDesktop(s);
         s.quitApplication = [this] { ++quits; };
         return s;
     }

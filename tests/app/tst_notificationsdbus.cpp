@@ -4,6 +4,7 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
+#include "support/QuietDesktop.h"
 #include "support/FakeTrayHost.h"
 #include "support/RecordingMessages.h"
 
@@ -122,6 +123,7 @@ private slots:
                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
         QVERIFY(server.registerService(kService));
         services.messages = &messages;
+        bramblet::test::quietDesktop(services);
         services.quitApplication = [] {};
         services.trayHost = [] {
             auto h = std::make_unique<test::FakeTrayHost>();
@@ -130,6 +132,9 @@ private slots:
         };
         services.notifications = [this] { return makeDBusNotifications(client); };
         form = std::make_unique<TBrambletMainForm>(services);
+        // The first show's help balloon is not what these cases send.
+        processFlags().HelpBalloonPending = false;
+        processFlags().EnvironmentCheckPending = false;
         balloonClicks = 0;
         form->TrayIcon1->OnBalloonHintClick = [this](TTrayIcon *) {
             ++balloonClicks;

@@ -147,7 +147,9 @@ private slots:
 
         QCOMPARE(linesOfKind(run.uiLog, "close"),
                  (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
-        QCOMPARE(linesOfKind(run.uiLog, "box"), QList<QByteArray>());
+        // Nothing went wrong on the way: no error box.
+        for (const QByteArray &box : linesOfKind(run.uiLog, "box"))
+            QVERIFY2(!box.contains("\terror\t"), box.constData());
         QCOMPARE(readAll(run.hostsPath), kOriginal);
         QCOMPARE(QDir(run.folder + QStringLiteral("/etc")).entryList(QDir::Files), QStringList{QStringLiteral("hosts")});
         QVERIFY(run.server.waitForFinished(10000));

@@ -3,6 +3,7 @@
 #include "app/UnitDuetra.h"
 #include "app/UnitFlash.h"
 #include "platform/singleinstance.h"
+#include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 #include "support/TempRuntime.h"
 
@@ -83,6 +84,7 @@ private slots:
         RecordingMessages messages;
         MainFormServices services;
         services.messages = &messages;
+        bramblet::test::quietDesktop(services);
         QStringList steps;
         QElapsedTimer clock;
         qint64 splashShownAt = -1;
@@ -125,6 +127,7 @@ private slots:
         RecordingMessages messages;
         MainFormServices services;
         services.messages = &messages;
+        bramblet::test::quietDesktop(services);
         QStringList steps;
         StartupOptions options;
         options.trace = [&](const QString &step) { steps << step; };

@@ -3,6 +3,7 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
+#include "support/QuietDesktop.h"
 #include "support/FakeNotifications.h"
 #include "support/FakeTrayHost.h"
 #include "support/RecordingMessages.h"
@@ -27,6 +28,7 @@ struct Rig {
     explicit Rig(Desktop desktop)
     {
         services.messages = &messages;
+        bramblet::test::quietDesktop(services);
         services.quitApplication = [this] { ++quits; };
         services.trayHost = [this, desktop] {
             auto h = std::make_unique<FakeTrayHost>();

@@ -3,6 +3,7 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
+#include "support/QuietDesktop.h"
 #include "support/PrivateDisplay.h"
 #include "support/RecordingMessages.h"
 
@@ -66,6 +67,7 @@ private slots:
             QSKIP(qPrintable(skipReason));
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 15000);
         services.messages = &messages;
+        bramblet::test::quietDesktop(services);
         services.quitApplication = [this] { ++quits; };
         form = std::make_unique<TBrambletMainForm>(services);
         form->show();

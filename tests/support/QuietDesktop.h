@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/DesktopServices.h"
+#include "app/Services.h"
+#include "platform/gamesettings.h"
+
+#include <QStringList>
+
+namespace bramblet::test {
+
+// A desktop whose first-show checks ask nothing: the file dialog is cancelled, the store of
+// the game's path cannot be opened, the user counts as administrator and the shell records.
+class QuietDesktop : public IFileDialog, public IShell, public platform::IGameSettings {
+public:
+    std::optional<QString> openFile(QWidget *, const QString &, const QString &) override { return std::nullopt; }
+    bool openDocument(const QString &path) override
+    {
+        opened << path;
+        return true;
+    }
+    bool open() override { return false; }
+    bool hasInstallDir() const override { return false; }
+    QString installDir() const override { return {}; }
+    bool setInstallDir(const QString &) override { return false; }
+    void removeInstallDir() override {}
+    void close() override {}
+
+    QStringList opened;
+};
+
+// Fills in the first show's services that the test left unset.
+inline void quietDesktop(MainFormServices &s)
+{
+    static QuietDesktop desktop;
+    if (!s.fileDialog)
+        s.fileDialog = &desktop;
+    if (!s.shell)
+        s.shell = &desktop;
+    if (!s.settings)
+        s.settings = &desktop;
+    if (!s.isAdministrator)
+        s.isAdministrator = [] { return true; };
+}
+
+} // namespace bramblet::test
