@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QWidget;
+
 #include <functional>
 #include <optional>
 #include <memory>
@@ -11,6 +13,7 @@ namespace bramblet {
 class IMessageService;
 class IFileDialog;
 class IShell;
+class IConnectDialog;
 namespace platform {
 class IGameSettings;
 }
@@ -45,6 +48,8 @@ struct MainFormServices {
     IShell *shell = nullptr;
     platform::IGameSettings *settings = nullptr;
     std::function<bool()> isAdministrator;
+    // Makes the one connect dialog, owned by the main window given.
+    std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> connectDialog;
 };
 
 } // namespace bramblet

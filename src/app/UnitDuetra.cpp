@@ -1,5 +1,6 @@
 #include "app/UnitDuetra.h"
 
+#include "app/ConnectDialogApi.h"
 #include "app/DesktopServices.h"
 #include "app/EnvironmentChecks.h"
 #include "app/ErrorBox.h"
@@ -91,6 +92,9 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     TimerBalloon = new QTimer(this);
     TimerBalloon->setObjectName(QStringLiteral("TimerBalloon"));
     TimerBalloon->setInterval(1000);
+    connect(TimerBalloon, &QTimer::timeout, this, guardedSlot([this] { TimerBalloonTimer(); }));
+    connect(ButtonServer, &QPushButton::clicked, this, guardedSlot([this] { ButtonServerClick(); }));
+    connect(ButtonClient, &QPushButton::clicked, this, guardedSlot([this] { ButtonClientClick(); }));
 
     createTray();
     createChecks();
@@ -107,6 +111,10 @@ TBrambletMainForm::~TBrambletMainForm() = default;
 
 void TBrambletMainForm::FormCreate()
 {
+    if (services_.connectDialog) {
+        ownConnectDialog_ = services_.connectDialog(this);
+        FormConnect = ownConnectDialog_.get();
+    }
     LinkRole = -1;
     LaunchResult = 0;
     processFlags().EnvironmentCheckPending = true;

@@ -22,6 +22,7 @@ namespace hosts {
 class HostsRedirect;
 }
 class TTrayIcon;
+class IConnectDialog;
 class EnvironmentChecks;
 class IFileDialog;
 class IShell;
@@ -75,8 +76,14 @@ public:
     std::uint16_t PeerSpeedPort = 0;
     std::uint16_t OwnSpeedPort = 0;
 
+    // The one connect dialog, created with the window and reused by every link start.
+    IConnectDialog *FormConnect = nullptr;
+
     void FormCreate();
     void FormShow();
+    void ButtonServerClick();
+    void ButtonClientClick();
+    void TimerBalloonTimer();
     void FormClose();
     void N1Click();
     void N2Click();
@@ -103,6 +110,10 @@ protected:
 private:
     void createTray(); // UnitDuetraTray.cpp
     void createChecks(); // UnitDuetraChecks.cpp
+    void startLink(std::int32_t role); // UnitDuetraLink.cpp
+    void warn(const QString &text);
+    void ActivatePlayerChannel();
+    void DeactivatePlayerChannel();
     void showStatusLine(const QString &text);
 
     MainFormServices services_;
@@ -112,6 +123,7 @@ private:
     std::unique_ptr<IShell> ownShell_;
     std::unique_ptr<platform::IGameSettings> ownSettings_;
     std::unique_ptr<EnvironmentChecks> checks_;
+    std::unique_ptr<IConnectDialog> ownConnectDialog_;
 };
 
 } // namespace bramblet

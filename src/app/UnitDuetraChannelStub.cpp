@@ -1,0 +1,5 @@
+#include "app/UnitDuetra.h"
+namespace bramblet {
+void TBrambletMainForm::ActivatePlayerChannel() {}
+void TBrambletMainForm::DeactivatePlayerChannel() {}
+}

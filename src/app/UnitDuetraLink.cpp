@@ -1,0 +1,118 @@
+// The main window's link start: SERVER and CLIENT.
+#include "app/UnitDuetra.h"
+
+#include "app/ConnectDialogApi.h"
+#include "app/ErrorBox.h"
+#include "app/MessageService.h"
+#include "app/TrayIcon.h"
+#include "core/address.h"
+#include "core/linksummary.h"
+#include "external/companion.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <array>
+#include <cstring>
+
+namespace bramblet {
+
+namespace {
+
+constexpr std::int32_t kRoleServer = 1;
+constexpr std::int32_t kRoleClient = 2;
+constexpr std::uint16_t kSpeedPort = 5739;
+
+// A zero-terminated copy in a 16-byte buffer, as the companion library takes addresses.
+std::array<char, 16> addressBuffer(const QString &address)
+{
+    std::array<char, 16> buffer{};
+    const QByteArray text = address.toLatin1().left(15);
+    std::memcpy(buffer.data(), text.constData(), static_cast<std::size_t>(text.size()));
+    return buffer;
+}
+
+} // namespace
+
+void TBrambletMainForm::warn(const QString &text)
+{
+    services_.messages->show(this, text, QStringLiteral("警告"), MessageIcon::Warning);
+}
+
+void TBrambletMainForm::ButtonServerClick() { startLink(kRoleServer); }
+
+void TBrambletMainForm::ButtonClientClick() { startLink(kRoleClient); }
+
+void TBrambletMainForm::startLink(std::int32_t role)
+{
+    const bool server = role == kRoleServer;
+
+    // 1. A press starts afresh: an earlier press's player channel closes.
+    DeactivatePlayerChannel();
+
+    // 2.-4. The typed address, cleaned; the field keeps what the user typed.
+    const std::string cleaned = address::cleanTypedAddress(EditRemoteIp->text().toStdString());
+    if (address::inetAddr(cleaned) == address::InetAddrNone) {
+        warn(QStringLiteral("对方IP地址包含非法字符！"));
+        return;
+    }
+    if (cleaned.empty()) {
+        warn(QStringLiteral("对方IP地址为空！"));
+        return;
+    }
+
+    // 5.-6. The connect dialog meets the peer; anything but a completed test ends here.
+    FormConnect->SetPeerAddress(QString::fromStdString(cleaned));
+    FormConnect->SetRole(role);
+    FormConnect->ShowModal();
+    const ConnectResults results = FormConnect->Results();
+    if (results.ResultCode != 0)
+        return;
+
+    // 7.-9.
+    OwnRealAddress = results.OwnAddress;
+    PeerRealAddress = results.PeerAddress;
+    if (server) {
+        OwnSpeedPort = kSpeedPort;
+        PeerSpeedPort = results.PeerUdpPort;
+    }
+    LinkRole = role;
+
+    // 10. The SERVER hands both ends to the companion library and opens the player channel.
+    if (server) {
+        std::array<char, 16> own = addressBuffer(OwnRealAddress);
+        std::array<char, 16> peer = addressBuffer(PeerRealAddress);
+        services_.companion->MessageF(own.data(), OwnSpeedPort, peer.data(), PeerSpeedPort);
+        ActivatePlayerChannel();
+    }
+
+    // 11.-13. The summary in the tray, the window to the tray once this handler has
+    // returned, and the connected balloon a second later.
+    TrayIcon1->SetHint(QString::fromStdString(linkSummary(PeerRealAddress.toStdString(), results.SpeedRating.toStdString(),
+                                                          results.StabilityRating.toStdString(),
+                                                          results.LossRating.toStdString())));
+    QMetaObject::invokeMethod(this, [this] { guarded([this] { showMinimized(); }); }, Qt::QueuedConnection);
+    TimerBalloon->start();
+
+    // 14.-15. The game's redirection, towards the side that pressed SERVER.
+    if (!GetLocalIP(LocalAddress)) {
+        warn(QStringLiteral("获得本机IP错误！"));
+        return;
+    }
+    SetGameIp(server ? OwnRealAddress : PeerRealAddress, LocalAddress);
+
+    // 16.-17. The link runs for the rest of the program's run.
+    ButtonClient->setEnabled(false);
+    ButtonServer->setEnabled(false);
+    StartLocalServer(LocalAddress);
+}
+
+void TBrambletMainForm::TimerBalloonTimer()
+{
+    processFlags().HelpBalloonActive = false;
+    TrayIcon1->ShowBalloon(QStringLiteral("连接成功"), TrayIcon1->Hint(), BalloonIcon::Info, 10);
+    TimerBalloon->stop();
+}
+
+} // namespace bramblet
