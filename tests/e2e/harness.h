@@ -124,9 +124,9 @@ private:
 };
 
 // An Xvfb display with a tray host on it.
-class Display {
+class VirtualDisplay {
 public:
-    ~Display() { stop(); }
+    ~VirtualDisplay() { stop(); }
     QString start(int number, bool withTray = true)
     {
         display_ = QStringLiteral(":%1").arg(number);
