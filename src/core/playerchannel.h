@@ -1,0 +1,89 @@
+#pragma once
+
+// The player channel on TCP port 11881: XOR-scrambled records, each a 24-byte header and a
+// payload whose length stands at offset 2, most significant byte first.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace bramblet::playerchannel {
+
+inline constexpr std::uint16_t Port = 11881;
+
+inline constexpr std::size_t HeaderSize = 24;
+inline constexpr std::size_t MaxPayloadSize = 65535;
+inline constexpr std::size_t MaxRecordSize = HeaderSize + MaxPayloadSize;
+
+// The scramble key. The peers of the channel use the same four bytes; change them here and
+// nowhere else.
+inline constexpr std::uint8_t ChannelKeyByte0 = 0x4B;
+inline constexpr std::uint8_t ChannelKeyByte1 = 0x1D;
+inline constexpr std::uint8_t ChannelKeyByte2 = 0xA7;
+inline constexpr std::uint8_t ChannelKeyByte3 = 0x62;
+inline constexpr std::array<std::uint8_t, 4> ChannelKey{ChannelKeyByte0, ChannelKeyByte1, ChannelKeyByte2,
+                                                        ChannelKeyByte3};
+
+// XORs byte i of a record (counted from its first header byte) with key byte i mod 4, in
+// place. The same call scrambles and unscrambles.
+void scramble(std::span<std::uint8_t> record) noexcept;
+
+// A reset record has flag 0 and command 3; every other pair is an ordinary record.
+inline constexpr std::uint8_t ResetFlag = 0;
+inline constexpr std::uint8_t ResetCommand = 3;
+constexpr bool isResetRecord(std::uint8_t flag, std::uint8_t command)
+{
+    return flag == ResetFlag && command == ResetCommand;
+}
+
+// A scrambled record as a peer sends it: flag, command, the payload length, `furtherHeader`
+// (20 bytes, zeros when empty) and the payload. Throws bramblet::Error for a payload over
+// 65535 bytes or a further header that is neither empty nor 20 bytes.
+std::vector<std::uint8_t> encodeRecord(std::uint8_t flag, std::uint8_t command,
+                                       std::span<const std::uint8_t> payload,
+                                       std::span<const std::uint8_t> furtherHeader = {});
+
+// One whole record, unscrambled in place, header included.
+struct Record {
+    std::span<std::uint8_t> bytes; // HeaderSize + payloadLength bytes; valid during the sink call only
+    std::uint16_t payloadLength = 0;
+    bool reset = false;            // flag 0 and command 3
+
+    std::uint8_t flag() const { return bytes[0]; }
+    std::uint8_t command() const { return bytes[1]; }
+    std::span<std::uint8_t> payload() const { return bytes.subspan(HeaderSize); }
+};
+
+using RecordSink = std::function<void(const Record &)>;
+
+// Cuts one connection's byte stream into records. A record split over several reads waits
+// for the rest; several records in one read come out in stream order; nothing is ever taken
+// from another read than the ones that carried it. Records of every length the header allows
+// pass. A reset record is handed on and ends the feed: the rest of that read and anything
+// buffered are dropped (the connection is to be closed).
+//
+// The record bytes handed to the sink lie in the framer's own buffer, unscrambled, and may be
+// passed to a C library that takes a pointer to the record; they stay valid until the sink
+// returns. An exception from the sink leaves the framer consistent: the records after the
+// failing one are still buffered for the next feed.
+class RecordFramer {
+public:
+    RecordFramer();
+
+    void feed(std::span<const std::uint8_t> bytes, const RecordSink &sink);
+
+    // Forgets any partial record.
+    void reset() noexcept { length_ = 0; }
+
+    // Bytes of an unfinished record waiting for the rest (at most MaxRecordSize - 1).
+    std::size_t buffered() const noexcept { return length_; }
+
+private:
+    std::vector<std::uint8_t> buffer_; // still scrambled up to the next record cut
+    std::size_t length_ = 0;
+};
+
+} // namespace bramblet::playerchannel

@@ -1,0 +1,154 @@
+#include "core/speedtest.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace bramblet::speedtest {
+
+namespace {
+
+void putInt32(std::uint8_t *out, std::int32_t value)
+{
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+}
+
+std::int32_t getInt32(const std::uint8_t *in)
+{
+    std::uint32_t bits = 0;
+    for (int i = 0; i < 4; ++i)
+        bits |= static_cast<std::uint32_t>(in[i]) << (8 * i);
+    return static_cast<std::int32_t>(bits);
+}
+
+std::array<std::uint8_t, 8> typeAndSequence(DatagramType type, std::int32_t sequence)
+{
+    std::array<std::uint8_t, 8> out{};
+    putInt32(out.data(), static_cast<std::int32_t>(type));
+    putInt32(out.data() + 4, sequence);
+    return out;
+}
+
+const char *const Grades[] = {"极好", "很好", "良好", "一般", "差", "非常差"};
+
+// The grade for a value: the first bound it stays below, else the last grade.
+std::string grade(std::int32_t value, const std::array<std::int32_t, 5> &bounds)
+{
+    for (std::size_t i = 0; i < bounds.size(); ++i)
+        if (value < bounds[i])
+            return Grades[i];
+    return Grades[bounds.size()];
+}
+
+} // namespace
+
+std::optional<Datagram> parseDatagram(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < 4)
+        return std::nullopt;
+    const std::int32_t type = getInt32(bytes.data());
+    switch (type) {
+    case static_cast<std::int32_t>(DatagramType::SpeedOpen):
+        return Datagram{DatagramType::SpeedOpen, 0};
+    case static_cast<std::int32_t>(DatagramType::SpeedProbe):
+    case static_cast<std::int32_t>(DatagramType::SpeedEcho):
+        if (bytes.size() < 8)
+            return std::nullopt;
+        return Datagram{static_cast<DatagramType>(type), getInt32(bytes.data() + 4)};
+    default:
+        return std::nullopt;
+    }
+}
+
+std::array<std::uint8_t, SpeedOpenSize> encodeSpeedOpen()
+{
+    std::array<std::uint8_t, SpeedOpenSize> out{};
+    putInt32(out.data(), static_cast<std::int32_t>(DatagramType::SpeedOpen));
+    return out;
+}
+
+std::array<std::uint8_t, SpeedProbeSize> encodeSpeedProbe(std::int32_t sequence)
+{
+    return typeAndSequence(DatagramType::SpeedProbe, sequence);
+}
+
+std::array<std::uint8_t, SpeedEchoSize> encodeSpeedEcho(std::int32_t sequence)
+{
+    return typeAndSequence(DatagramType::SpeedEcho, sequence);
+}
+
+std::string countdownText(std::int32_t seconds)
+{
+    return std::string(CountdownBefore) + std::to_string(seconds) + CountdownAfter;
+}
+
+std::string speedGrade(std::int32_t averageMs) { return grade(averageMs, {30, 50, 70, 100, 150}); }
+
+std::string stabilityGrade(std::int32_t deviationMs) { return grade(deviationMs, {5, 10, 20, 30, 50}); }
+
+std::string lossGrade(std::int32_t echoes)
+{
+    if (echoes == 10)
+        return "没有丢包";
+    if (echoes >= 9)
+        return "有少量丢包";
+    if (echoes >= 8)
+        return "有很多丢包";
+    if (echoes == 0)
+        return NoEchoText;
+    return "有大量丢包";
+}
+
+void SpeedTest::reset() noexcept
+{
+    ProbesSent = 0;
+    EchoesReceived = 0;
+    RttSum = 0;
+    Rtt.fill(-1);
+}
+
+void SpeedTest::probeSent(std::int64_t nowMs) noexcept
+{
+    if (ProbesSent < ProbeCount)
+        ++ProbesSent;
+    ProbeStamp = nowMs;
+}
+
+bool SpeedTest::echoReceived(std::int32_t sequence, std::int64_t nowMs) noexcept
+{
+    if (ProbesSent < 1 || ProbesSent > ProbeCount || sequence != ProbesSent - 1)
+        return false;
+    auto &slot = Rtt[static_cast<std::size_t>(sequence)];
+    if (slot != -1)
+        return false; // this probe has been answered already
+    const std::int64_t elapsed = std::clamp<std::int64_t>(nowMs - ProbeStamp, 0, MaxRttMs);
+    const auto rtt = static_cast<std::int32_t>(elapsed);
+    ++EchoesReceived;
+    RttSum += rtt;
+    slot = rtt;
+    return true;
+}
+
+Rating SpeedTest::rating() const { return rate(*this); }
+
+Rating rate(const SpeedTest &counters)
+{
+    Rating r;
+    if (counters.EchoesReceived <= 0) {
+        r.speed = NoEchoText;
+        r.stability = NoEchoText;
+    } else {
+        const std::int32_t average = counters.RttSum / counters.EchoesReceived;
+        r.speed = speedGrade(average);
+        std::int64_t deviationSum = 0;
+        for (const std::int32_t slot : counters.Rtt)
+            if (slot != -1)
+                deviationSum += std::llabs(static_cast<long long>(slot) - average);
+        r.stability = stabilityGrade(static_cast<std::int32_t>(deviationSum / counters.EchoesReceived));
+    }
+    r.loss = lossGrade(counters.EchoesReceived);
+    return r;
+}
+
+} // namespace bramblet::speedtest

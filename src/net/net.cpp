@@ -1,1 +1,0 @@
-// The network layer: event-driven TCP sockets and the UDP listener.
