@@ -2,6 +2,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/ProgramIcon.h"
+#include "app/UnitConnect.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -89,6 +90,9 @@ TBrambletMainForm::~TBrambletMainForm() = default;
 
 void TBrambletMainForm::FormCreate()
 {
+    connectDialog_ = services_.createConnectDialog ? services_.createConnectDialog(this)
+                                                   : std::make_unique<TFormConnect>(this);
+    FormConnect = connectDialog_.get();
     LinkRole = -1;
     LaunchResult = 0;
     processFlags().EnvironmentCheckPending = true;
@@ -97,6 +101,8 @@ void TBrambletMainForm::FormCreate()
 
 void TBrambletMainForm::FormClose()
 {
+    if (FormConnect)
+        FormConnect->CloseDialog();
 }
 
 void TBrambletMainForm::closeEvent(QCloseEvent *event)

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "app/ConnectDialogApi.h"
 #include "app/Services.h"
 
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 
 class QGroupBox;
 class QLabel;
@@ -43,6 +45,9 @@ public:
     // Non-visual components.
     QTimer *TimerBalloon = nullptr;
 
+    // The program's one connect dialog, made in FormCreate.
+    IConnectDialog *FormConnect = nullptr;
+
     // Fields of a link started from this window.
     std::int32_t LinkRole = 0;
     std::int32_t LaunchResult = 0;
@@ -60,6 +65,7 @@ protected:
 
 private:
     MainFormServices services_;
+    std::unique_ptr<IConnectDialog> connectDialog_;
 };
 
 } // namespace bramblet
