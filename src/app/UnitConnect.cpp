@@ -34,32 +34,37 @@ QFont tahoma(int pixelSize)
     return f;
 }
 
-QString utf8(const std::string &text) { return QString::fromStdString(text); }
+QString utf8(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
 
-std::int64_t steadyMilliseconds()
+std::int64_t steadyMicroseconds()
 {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // One receive of at most one message's size, cut into whole messages by the connection's
 // stream.
 std::vector<negotiation::Message> receiveMessages(TCustomWinSocket *socket, negotiation::Reassembler &stream)
 {
-    std::array<std::uint8_t, negotiation::MaxMessageSize> buffer{};
+    std::array<std::uint8_t, negotiation::MaxMessageSize> buffer {};
     const int n = socket->ReceiveBytes(buffer.data(), static_cast<int>(buffer.size()));
     if (n <= 0)
         return {};
     return stream.feed(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
 }
 
-template <std::size_t N>
-void sendMessage(TCustomWinSocket *socket, const std::array<std::uint8_t, N> &bytes)
+template <std::size_t N> void sendMessage(TCustomWinSocket *socket, const std::array<std::uint8_t, N> &bytes)
 {
     socket->SendBytes(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-std::string remoteAddress(TCustomWinSocket *socket) { return dottedQuad(socket->RemoteEndpoint()); }
+std::string remoteAddress(TCustomWinSocket *socket)
+{
+    return dottedQuad(socket->RemoteEndpoint());
+}
 
 const QString kAcceptedText = QStringLiteral("已建立连接，正在接收信息");
 const QString kConnectedText = QStringLiteral("已建立连接，正在发送信息");
@@ -77,9 +82,10 @@ speedtest::SpeedTest &speedTestCounters()
 }
 
 TFormConnect::TFormConnect(QWidget *owner, ConnectDialogOptions options)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      options_(std::move(options))
+    : QDialog(owner,
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    , options_(std::move(options))
 {
     setObjectName(QStringLiteral("FormConnect"));
     setWindowTitle(QStringLiteral("OK"));
@@ -112,9 +118,8 @@ TFormConnect::TFormConnect(QWidget *owner, ConnectDialogOptions options)
     ClientSocket1->SetPort(options_.negotiationPort);
     ClientSocket1->OnConnect = [this](QObject *s, TCustomWinSocket *c) { ClientSocket1Connect(s, c); };
     ClientSocket1->OnRead = [this](QObject *s, TCustomWinSocket *c) { ClientSocket1Read(s, c); };
-    ClientSocket1->OnError = [this](QObject *s, TCustomWinSocket *c, TErrorEvent &e, int &code) {
-        ClientSocket1Error(s, c, e, code);
-    };
+    ClientSocket1->OnError
+        = [this](QObject *s, TCustomWinSocket *c, TErrorEvent &e, int &code) { ClientSocket1Error(s, c, e, code); };
 
     ServerSocket1 = new TServerSocket(this);
     ServerSocket1->setObjectName(QStringLiteral("ServerSocket1"));
@@ -136,9 +141,8 @@ TFormConnect::TFormConnect(QWidget *owner, ConnectDialogOptions options)
     binding.IP = "0.0.0.0";
     binding.Port = options_.speedTestPort;
     UDPServer1->DefaultPort = options_.speedTestPort;
-    UDPServer1->OnUDPRead = [this](QObject *s, const TBytes &data, TUDPSocketHandle *b) {
-        UDPServer1UDPRead(s, data, b);
-    };
+    UDPServer1->OnUDPRead
+        = [this](QObject *s, const TBytes &data, TUDPSocketHandle *b) { UDPServer1UDPRead(s, data, b); };
 
     TimerSpeedTest = new QTimer(this);
     TimerSpeedTest->setObjectName(QStringLiteral("TimerSpeedTest"));
@@ -162,9 +166,15 @@ TFormConnect::~TFormConnect()
 
 // ---- the main window's operations -------------------------------------------------------
 
-void TFormConnect::SetPeerAddress(const QString &address) { PeerAddress = address; }
+void TFormConnect::SetPeerAddress(const QString &address)
+{
+    PeerAddress = address;
+}
 
-void TFormConnect::SetRole(std::int32_t role) { Role = role; }
+void TFormConnect::SetRole(std::int32_t role)
+{
+    Role = role;
+}
 
 void TFormConnect::ShowModal()
 {
@@ -201,8 +211,8 @@ ConnectResults TFormConnect::Results() const
 
 QString TFormConnect::animationPath() const
 {
-    QString folder = QDir::fromNativeSeparators(options_.programFolder.isEmpty() ? platform::programFolder()
-                                                                                 : options_.programFolder);
+    QString folder = QDir::fromNativeSeparators(
+        options_.programFolder.isEmpty() ? platform::programFolder() : options_.programFolder);
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder + QStringLiteral("Lib/sending.gif");
@@ -210,7 +220,10 @@ QString TFormConnect::animationPath() const
 
 // ---- the dialog's own handlers --------------------------------------------------------------
 
-void TFormConnect::FormCreate() { Role = -1; }
+void TFormConnect::FormCreate()
+{
+    Role = -1;
+}
 
 void TFormConnect::showEvent(QShowEvent *event)
 {
@@ -237,7 +250,8 @@ void TFormConnect::FormShow()
     QImageReader reader(path);
     if (reader.read().isNull()) {
         const QString why = QFile::exists(path) ? reader.errorString() : QStringLiteral("No such file");
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), why).toStdString());
+        throw Error(
+            QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), why).toStdString());
     }
     auto movie = std::make_unique<QMovie>(path);
     movie_ = movie.release();
@@ -295,7 +309,10 @@ void TFormConnect::FormClose()
         std::rethrow_exception(failure);
 }
 
-void TFormConnect::Button1Click() { CloseDialog(); }
+void TFormConnect::Button1Click()
+{
+    CloseDialog();
+}
 
 void TFormConnect::Timer1Timer()
 {
@@ -329,11 +346,17 @@ void TFormConnect::showStatus(const QString &text)
     Panel1->setText(text);
 }
 
-void TFormConnect::setStatusCaption(const QString &text) { Panel1->setText(text); }
+void TFormConnect::setStatusCaption(const QString &text)
+{
+    Panel1->setText(text);
+}
 
 // ---- negotiation ----------------------------------------------------------------------------
 
-void TFormConnect::ServerSocket1Accept(QObject *, TCustomWinSocket *) { showStatus(kAcceptedText); }
+void TFormConnect::ServerSocket1Accept(QObject *, TCustomWinSocket *)
+{
+    showStatus(kAcceptedText);
+}
 
 void TFormConnect::ServerSocket1ClientRead(QObject *, TCustomWinSocket *Socket)
 {
@@ -400,7 +423,10 @@ void TFormConnect::ClientSocket1Error(QObject *, TCustomWinSocket *, TErrorEvent
 
 // ---- speed test ---------------------------------------------------------------------------
 
-std::int64_t TFormConnect::now() const { return options_.clock ? options_.clock() : steadyMilliseconds(); }
+std::int64_t TFormConnect::now() const
+{
+    return options_.clock ? options_.clock() : steadyMicroseconds();
+}
 
 void TFormConnect::sendDatagram(std::span<const std::uint8_t> bytes)
 {
@@ -433,9 +459,12 @@ void TFormConnect::UDPServer1UDPRead(QObject *, const TBytes &AData, TUDPSocketH
         // Answered to the peer's address and port as known, never to the datagram's source.
         sendDatagram(speedtest::encodeSpeedEcho(datagram->sequence));
         break;
-    case speedtest::DatagramType::SpeedEcho:
-        speedTestCounters().echoReceived(datagram->sequence, now());
+    case speedtest::DatagramType::SpeedEcho: {
+        // The elapsed time since the probe, cut to whole milliseconds, on the counters' scale.
+        speedtest::SpeedTest &counters = speedTestCounters();
+        counters.echoReceived(datagram->sequence, counters.ProbeStamp + (now() - probeStampUs_) / 1000);
         break;
+    }
     }
 }
 
@@ -451,7 +480,8 @@ void TFormConnect::TimerSpeedTestTimer()
             failure = std::current_exception();
         }
         // A probe that could not be sent is a lost one: the test still ends after ten.
-        counters.probeSent(now());
+        probeStampUs_ = now();
+        counters.probeSent(probeStampUs_ / 1000);
         if (failure)
             std::rethrow_exception(failure);
         return;

@@ -36,7 +36,8 @@ struct ConnectDialogOptions {
     std::uint16_t peerSpeedTestPort = speedtest::Port;
     int retryIntervalMs = 5000;
     int speedTickIntervalMs = 1000;
-    // Monotonic milliseconds; empty: the system's steady clock.
+    // Monotonic microseconds; empty: the system's steady clock. Round-trip times are whole
+    // milliseconds, the elapsed time cut down, so a reading's own rounding adds no error.
     std::function<std::int64_t()> clock;
     // The folder that holds Lib/sending.gif, ending in a separator; empty: the program's own.
     QString programFolder;
@@ -122,6 +123,8 @@ private:
 
     ConnectDialogOptions options_;
     QMovie *movie_ = nullptr;
+    // The clock in microseconds just after the latest probe was sent (ProbeStamp in ms).
+    std::int64_t probeStampUs_ = 0;
     // Between FormShow and FormClose; datagrams handed over while closing are not acted on,
     // so nothing can restart a timer or a socket once the close has begun.
     bool open_ = false;

@@ -18,8 +18,8 @@ const QString kPortRequested = QStringLiteral("正在请求端口");
 const QString kAddressAnswered = QStringLiteral("正在返回服务器地址");
 const QString kTesting = QStringLiteral("测试速度，请等待10秒钟...");
 const QString kNoEcho = QStringLiteral("对方Bramblet版本太低或者网络不通");
-const QStringList kGrades = {QStringLiteral("极好"), QStringLiteral("很好"), QStringLiteral("良好"),
-                             QStringLiteral("一般"), QStringLiteral("差"), QStringLiteral("非常差")};
+const QStringList kGrades = { QStringLiteral("极好"), QStringLiteral("很好"), QStringLiteral("良好"),
+    QStringLiteral("一般"), QStringLiteral("差"), QStringLiteral("非常差") };
 
 enum EchoPolicy { Once, Twice, OddLate, Foreign, ClockBack, Silent };
 
@@ -181,34 +181,37 @@ private slots:
         const QByteArray port = portRequestMessage();
         const QByteArray address = addressMessage("10.1.1.1");
         using L = QList<QByteArray>;
-        QTest::newRow("hello repeated, any role") << L{hello, helloMessage(77)} << L{toClient, toClient} << QString();
+        QTest::newRow("hello repeated, any role")
+            << L { hello, helloMessage(77) } << L { toClient, toClient } << QString();
         QTest::newRow("address repeated overwrites")
-            << L{hello, address, addressMessage("10.2.2.2")} << L{toClient, port, port} << "10.2.2.2";
-        QTest::newRow("two messages in one write") << L{hello + address} << L{toClient, port} << "10.1.1.1";
+            << L { hello, address, addressMessage("10.2.2.2") } << L { toClient, port, port } << "10.2.2.2";
+        QTest::newRow("two messages in one write") << L { hello + address } << L { toClient, port } << "10.1.1.1";
         QTest::newRow("message split over writes")
-            << L{hello + address.left(10), address.mid(10, 20), address.mid(30)} << L{toClient, port} << "10.1.1.1";
-        QTest::newRow("hello byte by byte") << L{hello.left(1), hello.mid(1, 3), hello.mid(4, 3), hello.mid(7)}
-                                             << L{toClient} << QString();
+            << L { hello + address.left(10), address.mid(10, 20), address.mid(30) } << L { toClient, port }
+            << "10.1.1.1";
+        QTest::newRow("hello byte by byte")
+            << L { hello.left(1), hello.mid(1, 3), hello.mid(4, 3), hello.mid(7) } << L { toClient } << QString();
         QTest::newRow("bytes after the zero carry no meaning")
-            << L{hello, addressMessage(QByteArray("10.4.4.4\0garbage", 16))} << L{toClient, port} << "10.4.4.4";
+            << L { hello, addressMessage(QByteArray("10.4.4.4\0garbage", 16)) } << L { toClient, port } << "10.4.4.4";
         const std::pair<const char *, QByteArray> malformed[] = {
-            {"malformed: a host name", "evil.example"},
-            {"malformed: a part above 255", "1.2.3.256"},
-            {"malformed: a leading zero", "01.2.3.4"},
-            {"malformed: three parts", "1.2.3"},
-            {"malformed: a leading blank", " 1.2.3.4"},
-            {"malformed: a line break", "1.2.3.4\n10.0.0.1"},
-            {"malformed: 16 characters", "100.100.100.1000"},
-            {"malformed: 32 bytes, no zero", QByteArray(32, '1')},
+            { "malformed: a host name", "evil.example" },
+            { "malformed: a part above 255", "1.2.3.256" },
+            { "malformed: a leading zero", "01.2.3.4" },
+            { "malformed: three parts", "1.2.3" },
+            { "malformed: a leading blank", " 1.2.3.4" },
+            { "malformed: a line break", "1.2.3.4\n10.0.0.1" },
+            { "malformed: 16 characters", "100.100.100.1000" },
+            { "malformed: 32 bytes, no zero", QByteArray(32, '1') },
         };
         for (const auto &[name, bad] : malformed)
-            QTest::newRow(name) << L{hello, addressMessage(bad)} << L{toClient} << QString();
+            QTest::newRow(name) << L { hello, addressMessage(bad) } << L { toClient } << QString();
         QTest::newRow("malformed, then good on the same connection")
-            << L{hello, addressMessage("999.1.1.1") + address} << L{toClient, port} << "10.1.1.1";
+            << L { hello, addressMessage("999.1.1.1") + address } << L { toClient, port } << "10.1.1.1";
         QTest::newRow("unknown type drops what came with it")
-            << L{le32(7) + QByteArray(20, 'x') + hello, hello} << L{toClient} << QString();
-        QTest::newRow("10000 bytes of garbage") << L{QByteArray(10000, '\xff'), hello} << L{toClient} << QString();
-        QTest::newRow("port request is not the SERVER's") << L{port, hello} << L{toClient} << QString();
+            << L { le32(7) + QByteArray(20, 'x') + hello, hello } << L { toClient } << QString();
+        QTest::newRow("10000 bytes of garbage")
+            << L { QByteArray(10000, '\xff'), hello } << L { toClient } << QString();
+        QTest::newRow("port request is not the SERVER's") << L { port, hello } << L { toClient } << QString();
     }
     void negotiationStream()
     {
@@ -231,7 +234,7 @@ private slots:
             }
             // A last hello: its answer comes after every answer to what went before.
             c->write(helloMessage(2));
-            QTRY_COMPARE(peer.received, answers + QList<QByteArray>{addressMessage("127.0.0.1")});
+            QTRY_COMPARE(peer.received, answers + QList<QByteArray> { addressMessage("127.0.0.1") });
             QCOMPARE(d.OwnAddress, ownAddress);
             // Only a valid address replaces the typed one.
             QCOMPARE(d.PeerAddress, ownAddress.isEmpty() ? QStringLiteral("192.0.2.44") : QStringLiteral("127.0.0.1"));
@@ -282,7 +285,7 @@ private slots:
             QCOMPARE(d.OwnAddress, QStringLiteral("10.0.0.1"));
             second.connectTo(ports.tcp, QHostAddress(QStringLiteral("127.0.0.3")));
             QTRY_COMPARE(second.received.size(), 2);
-            QCOMPARE(second.received, (QList<QByteArray>{addressMessage("127.0.0.3"), portRequestMessage()}));
+            QCOMPARE(second.received, (QList<QByteArray> { addressMessage("127.0.0.3"), portRequestMessage() }));
             QCOMPARE(d.PeerAddress, QStringLiteral("127.0.0.3"));
             QCOMPARE(d.OwnAddress, QStringLiteral("10.0.0.2"));
             QCOMPARE(first.disconnects, 0);
@@ -328,16 +331,17 @@ private slots:
         QTest::addColumn<QList<int>>("rtt");
         QTest::addColumn<QStringList>("words");
         const QList<int> all7(10, 7);
-        const QStringList perfect = {QStringLiteral("极好"), QStringLiteral("极好"), QStringLiteral("没有丢包")};
+        const QStringList perfect = { QStringLiteral("极好"), QStringLiteral("极好"), QStringLiteral("没有丢包") };
         QTest::newRow("each probe echoed once") << int(Once) << all7 << perfect;
         QTest::newRow("each echo duplicated counts once") << int(Twice) << all7 << perfect;
-        QTest::newRow("odd echoes late")
-            << int(OddLate) << QList<int>{7, -1, 7, -1, 7, -1, 7, -1, 7, -1}
-            << QStringList{QStringLiteral("极好"), QStringLiteral("极好"), QStringLiteral("有大量丢包")};
-        QTest::newRow("short, foreign or stray echoes") << int(Foreign) << QList<int>(10, -1)
-                                                        << QStringList{kNoEcho, kNoEcho, kNoEcho};
+        QTest::newRow("odd echoes late") << int(OddLate) << QList<int> { 7, -1, 7, -1, 7, -1, 7, -1, 7, -1 }
+                                         << QStringList { QStringLiteral("极好"), QStringLiteral("极好"),
+                                                QStringLiteral("有大量丢包") };
+        QTest::newRow("short, foreign or stray echoes")
+            << int(Foreign) << QList<int>(10, -1) << QStringList { kNoEcho, kNoEcho, kNoEcho };
         QTest::newRow("clock set back: no negative time") << int(ClockBack) << QList<int>(10, 0) << perfect;
-        QTest::newRow("peer never answers") << int(Silent) << QList<int>(10, -1) << QStringList{kNoEcho, kNoEcho, kNoEcho};
+        QTest::newRow("peer never answers")
+            << int(Silent) << QList<int>(10, -1) << QStringList { kNoEcho, kNoEcho, kNoEcho };
     }
     void echoes()
     {
@@ -345,7 +349,7 @@ private slots:
         QFETCH(QList<int>, rtt);
         QFETCH(QStringList, words);
         DialogPorts ports;
-        std::int64_t fakeNow = 1'000'000;
+        std::int64_t fakeNow = 1'000'000'000; // microseconds
         TFormConnect d(nullptr, ports.options([&fakeNow] { return fakeNow; }));
         d.SetPeerAddress(QStringLiteral("127.0.0.1"));
         NegotiationPeer peer;
@@ -363,11 +367,11 @@ private slots:
                 send(speedDatagram(2, seq));
                 [[fallthrough]];
             case Once:
-                fakeNow += 7;
+                fakeNow += 7'999; // just under 8 ms: reads 7
                 send(speedDatagram(2, seq));
                 break;
             case OddLate:
-                fakeNow += 7;
+                fakeNow += 7'999; // just under 8 ms: reads 7
                 if (held >= 0)
                     send(speedDatagram(2, held)); // after the next probe went out: too late
                 held = -1;
@@ -386,7 +390,7 @@ private slots:
                 send(le32(0)); // an opening datagram means nothing to a CLIENT
                 break;
             case ClockBack:
-                fakeNow -= 10'000;
+                fakeNow -= 10'000'000;
                 send(speedDatagram(2, seq));
                 break;
             default:
@@ -397,7 +401,7 @@ private slots:
         QCOMPARE(d.ResultCode, 0);
         const auto &measured = speedTestCounters().Rtt;
         QCOMPARE(QList<int>(measured.begin(), measured.end()), rtt);
-        QCOMPARE((QStringList{d.SpeedRating, d.StabilityRating, d.LossRating}), words);
+        QCOMPARE((QStringList { d.SpeedRating, d.StabilityRating, d.LossRating }), words);
         QCOMPARE(peer.datagramsOfType(1).size(), 10);
     }
 

@@ -21,9 +21,9 @@ namespace {
 
 class ScriptedDialog : public IConnectDialog {
 public:
-    void SetPeerAddress(const QString &) override {}
-    void SetRole(std::int32_t) override {}
-    void ShowModal() override {}
+    void SetPeerAddress(const QString &) override { }
+    void SetRole(std::int32_t) override { }
+    void ShowModal() override { }
     void CloseDialog() override { ++closes; }
     ConnectResults Results() const override { return {}; }
     int closes = 0;
@@ -101,7 +101,8 @@ private slots:
         QCOMPARE(d.UDPServer1->Bindings[0].Port, 5739);
         QCOMPARE(d.UDPServer1->DefaultPort, 5739);
         QCOMPARE(openParts(d), QString());
-        QCOMPARE(d.animationPath(), QDir::fromNativeSeparators(platform::programFolder()) + QStringLiteral("Lib/sending.gif"));
+        QCOMPARE(d.animationPath(),
+            QDir::fromNativeSeparators(platform::programFolder()) + QStringLiteral("Lib/sending.gif"));
     }
 
     // Modal over its owner, centred on it, playing the animation; every way of closing
@@ -109,7 +110,7 @@ private slots:
     void modalOverTheOwner_data()
     {
         QTest::addColumn<QString>("how");
-        for (const char *how : {"Button1", "Escape", "title bar", "CloseDialog"})
+        for (const char *how : { "Button1", "Escape", "title bar", "CloseDialog" })
             QTest::newRow(how) << how;
     }
     void modalOverTheOwner()
@@ -165,10 +166,17 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("boxText");
         QTest::addColumn<QString>("open");
-        QTest::newRow("animation missing") << "missing" << "Cannot open file \"%1/Lib/sending.gif\". No such file." << "";
-        QTest::newRow("animation not a GIF") << "garbage" << "Cannot open file \"%1/Lib/sending.gif\"." << "";
-        QTest::newRow("TCP port taken") << "tcp" << "on API 'bind'" << "Timer1";
-        QTest::newRow("UDP port taken") << "udp" << "Could not bind socket. Address and port are already in use."
+        QTest::newRow("animation missing") << "missing"
+                                           << "Cannot open file \"%1/Lib/sending.gif\". No such file."
+                                           << "";
+        QTest::newRow("animation not a GIF") << "garbage"
+                                             << "Cannot open file \"%1/Lib/sending.gif\"."
+                                             << "";
+        QTest::newRow("TCP port taken") << "tcp"
+                                        << "on API 'bind'"
+                                        << "Timer1";
+        QTest::newRow("UDP port taken") << "udp"
+                                        << "Could not bind socket. Address and port are already in use."
                                         << "Timer1 ServerSocket1";
     }
     void showFailures()

@@ -38,29 +38,31 @@ private slots:
             QSKIP(qPrintable(why));
         const QString helper = QStringLiteral(BRAMBLET_E2E_BIN_DIR "/e2e_dialogside");
         QProcess server, client;
-        for (QProcess *p : {&server, &client})
+        for (QProcess *p : { &server, &client })
             p->setProcessChannelMode(QProcess::SeparateChannels);
         // `ip netns exec` execs the helper, so each QProcess holds the helper's own PID.
-        server.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), ns.a(), helper,
-                                            QStringLiteral("server"), kClientAddress, QStringLiteral("45000")});
-        client.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), ns.b(), helper,
-                                            QStringLiteral("client"), kServerAddress, QStringLiteral("45000")});
+        server.start(QStringLiteral("ip"),
+            { QStringLiteral("netns"), QStringLiteral("exec"), ns.a(), helper, QStringLiteral("server"), kClientAddress,
+                QStringLiteral("45000") });
+        client.start(QStringLiteral("ip"),
+            { QStringLiteral("netns"), QStringLiteral("exec"), ns.b(), helper, QStringLiteral("client"), kServerAddress,
+                QStringLiteral("45000") });
         QVERIFY(server.waitForStarted(5000) && client.waitForStarted(5000));
         // The CLIENT may knock before the SERVER listens: one retry (5 s) plus eleven ticks.
         QVERIFY(server.waitForFinished(60000));
         QVERIFY(client.waitForFinished(60000));
         const QByteArray serverOut = server.readAllStandardOutput();
         const QByteArray clientOut = client.readAllStandardOutput();
-        const QString both = QString::fromUtf8(serverOut + "\n--\n" + clientOut + server.readAllStandardError() +
-                                               client.readAllStandardError());
+        const QString both = QString::fromUtf8(
+            serverOut + "\n--\n" + clientOut + server.readAllStandardError() + client.readAllStandardError());
         QVERIFY2(server.exitCode() == 0 && client.exitCode() == 0, qPrintable(both));
 
         struct Side {
             QMultiHash<QString, QString> r;
             QString peer, own;
         };
-        const Side sides[] = {{results(serverOut), kClientAddress, kServerAddress},
-                              {results(clientOut), kServerAddress, kClientAddress}};
+        const Side sides[] = { { results(serverOut), kClientAddress, kServerAddress },
+            { results(clientOut), kServerAddress, kClientAddress } };
         for (const Side &side : sides) {
             QVERIFY2(!side.r.contains(QStringLiteral("box")), qPrintable(both));
             QCOMPARE(side.r.value(QStringLiteral("ResultCode")), QStringLiteral("0"));

@@ -21,7 +21,7 @@ inline constexpr int kTestTickMs = 200;
 // Free ports for one dialog and its peer.
 struct DialogPorts {
     quint16 tcp = freeTcpPort();
-    quint16 udp = freeUdpPort();     // the dialog's own
+    quint16 udp = freeUdpPort(); // the dialog's own
     quint16 peerUdp = freeUdpPort(); // where the dialog assumes the peer
 
     DialogPorts()
@@ -46,8 +46,7 @@ struct DialogPorts {
 // Runs `script` inside the dialog's modal loop and returns once the dialog has closed. A
 // script that stops early (a failed check) leaves the dialog open; it is closed here, so the
 // caller always gets control back.
-template <class F>
-void runModal(TFormConnect &dialog, F script)
+template <class F> void runModal(TFormConnect &dialog, F script)
 {
     QTimer::singleShot(0, &dialog, [&dialog, &script] {
         script();

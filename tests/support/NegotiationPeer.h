@@ -33,11 +33,23 @@ inline qint32 readLe32(const QByteArray &bytes, int at)
     return static_cast<qint32>(v);
 }
 
-inline QByteArray helloMessage(qint32 role) { return le32(0) + le32(role); }
+inline QByteArray helloMessage(qint32 role)
+{
+    return le32(0) + le32(role);
+}
 // The field is cut or zero-padded to 32 bytes; a 32-byte text keeps no terminator.
-inline QByteArray addressMessage(const QByteArray &field) { return le32(1) + field.left(32).leftJustified(32, '\0'); }
-inline QByteArray portRequestMessage() { return le32(2); }
-inline QByteArray speedDatagram(qint32 type, qint32 sequence) { return le32(type) + le32(sequence); }
+inline QByteArray addressMessage(const QByteArray &field)
+{
+    return le32(1) + field.left(32).leftJustified(32, '\0');
+}
+inline QByteArray portRequestMessage()
+{
+    return le32(2);
+}
+inline QByteArray speedDatagram(qint32 type, qint32 sequence)
+{
+    return le32(type) + le32(sequence);
+}
 
 // The text of a NegAddress's field, up to its zero byte.
 inline QByteArray addressField(const QByteArray &message)
@@ -72,7 +84,7 @@ inline bool udpPortFree(quint16 port)
 struct PeerDatagram {
     QByteArray bytes;
     quint16 fromPort = 0;
-    QHostAddress to;  // the peer address it was sent to
+    QHostAddress to; // the peer address it was sent to
     quint16 toPort = 0;
 };
 
@@ -80,7 +92,7 @@ class NegotiationPeer : public QObject {
 public:
     // What the peer puts in its NegAddress: the dialog's address as the peer "sees" it.
     QByteArray addressText = "203.0.113.9";
-    bool answerTcp = true;     // follow the negotiation
+    bool answerTcp = true; // follow the negotiation
     bool sendSpeedOpen = true; // as CLIENT, open the speed test on the port request
     quint16 dialogUdpPort = 0; // where the peer's datagrams go
     // Answers one datagram of the dialog; the default echoes each probe at once.
@@ -91,7 +103,10 @@ public:
     QList<QTcpSocket *> connections;
     int disconnects = 0;
 
-    NegotiationPeer() { onDatagram = [this](QUdpSocket *s, const QByteArray &d, const QHostAddress &a, quint16 p) { echo(s, d, a, p); }; }
+    NegotiationPeer()
+    {
+        onDatagram = [this](QUdpSocket *s, const QByteArray &d, const QHostAddress &a, quint16 p) { echo(s, d, a, p); };
+    }
 
     // Plays the SERVER: the dialog connects here.
     bool listen(quint16 port)
@@ -130,7 +145,7 @@ public:
                 QHostAddress from;
                 quint16 fromPort = 0;
                 s->readDatagram(d.data(), d.size(), &from, &fromPort);
-                datagrams.append({d, fromPort, s->localAddress(), s->localPort()});
+                datagrams.append({ d, fromPort, s->localAddress(), s->localPort() });
                 onDatagram(s, d, from, fromPort);
             }
         });
