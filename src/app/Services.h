@@ -48,8 +48,8 @@ struct MainFormServices {
     IShell *shell = nullptr;
     platform::IGameSettings *settings = nullptr;
     std::function<bool()> isAdministrator;
-    // Makes the one connect dialog, owned by the main window given.
-    std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> connectDialog;
+    // Makes the one connect dialog, owned by the given main window; empty: the real dialog.
+    std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> createConnectDialog;
 };
 
 } // namespace bramblet

@@ -13,6 +13,7 @@
 #include "platform/localaddress.h"
 #include "platform/paths.h"
 #include "app/TrayIcon.h"
+#include "app/UnitConnect.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -111,10 +112,9 @@ TBrambletMainForm::~TBrambletMainForm() = default;
 
 void TBrambletMainForm::FormCreate()
 {
-    if (services_.connectDialog) {
-        ownConnectDialog_ = services_.connectDialog(this);
-        FormConnect = ownConnectDialog_.get();
-    }
+    connectDialog_ = services_.createConnectDialog ? services_.createConnectDialog(this)
+                                                   : std::make_unique<TFormConnect>(this);
+    FormConnect = connectDialog_.get();
     LinkRole = -1;
     LaunchResult = 0;
     processFlags().EnvironmentCheckPending = true;
@@ -166,6 +166,8 @@ void TBrambletMainForm::FormClose()
 
     // 2. The connect dialog.
     appendUiLog(QStringLiteral("close"), {QStringLiteral("dialog")});
+    if (FormConnect)
+        FormConnect->CloseDialog();
 
     // 3. The local server.
     appendUiLog(QStringLiteral("close"), {QStringLiteral("stop-local-server")});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ConnectDialogApi.h"
 #include "app/Services.h"
 
 #include <QString>
@@ -67,6 +68,9 @@ public:
     // notification could show. A click on a balloon there counts as a balloon click.
     QLabel *StatusLine = nullptr;
 
+    // The program's one connect dialog, made in FormCreate.
+    IConnectDialog *FormConnect = nullptr;
+
     // Fields of a link started from this window.
     std::int32_t LinkRole = 0;
     std::int32_t LaunchResult = 0;
@@ -75,9 +79,6 @@ public:
     QString LocalAddress;
     std::uint16_t PeerSpeedPort = 0;
     std::uint16_t OwnSpeedPort = 0;
-
-    // The one connect dialog, created with the window and reused by every link start.
-    IConnectDialog *FormConnect = nullptr;
 
     void FormCreate();
     void FormShow();
@@ -123,7 +124,7 @@ private:
     std::unique_ptr<IShell> ownShell_;
     std::unique_ptr<platform::IGameSettings> ownSettings_;
     std::unique_ptr<EnvironmentChecks> checks_;
-    std::unique_ptr<IConnectDialog> ownConnectDialog_;
+    std::unique_ptr<IConnectDialog> connectDialog_;
 };
 
 } // namespace bramblet

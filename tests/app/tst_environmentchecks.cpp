@@ -114,6 +114,7 @@ private slots:
     {
         flags = ProcessFlags{true, true, false};
         messages.boxes.clear();
+        messages.onShow = nullptr;
         settings = FakeSettings{};
         dialog = FakeDialog{};
         shell = FakeShell{};

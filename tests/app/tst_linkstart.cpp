@@ -74,7 +74,7 @@ class TestLinkStart : public QObject {
             host = h.get();
             return std::unique_ptr<ITrayHost>(std::move(h));
         };
-        s.connectDialog = [this](QWidget *) {
+        s.createConnectDialog = [this](QWidget *) {
             auto d = std::make_unique<FakeConnectDialog>();
             dialog = d.get();
             return std::unique_ptr<IConnectDialog>(std::move(d));

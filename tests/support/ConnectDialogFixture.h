@@ -1,0 +1,76 @@
+#pragma once
+
+// Running a real connect dialog in a test: ports of its own, short intervals, and a way to
+// act inside its modal loop.
+
+#include "app/UnitConnect.h"
+#include "support/NegotiationPeer.h"
+#include "support/TempRuntime.h"
+
+#include <QLabel>
+#include <QMovie>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+namespace bramblet::test {
+
+inline constexpr int kTestRetryMs = 200;
+inline constexpr int kTestTickMs = 200;
+
+// Free ports for one dialog and its peer.
+struct DialogPorts {
+    quint16 tcp = freeTcpPort();
+    quint16 udp = freeUdpPort(); // the dialog's own
+    quint16 peerUdp = freeUdpPort(); // where the dialog assumes the peer
+
+    DialogPorts()
+    {
+        for (int i = 0; i < 20 && peerUdp == udp; ++i)
+            peerUdp = freeUdpPort();
+    }
+    ConnectDialogOptions options(std::function<std::int64_t()> clock = {}) const
+    {
+        ConnectDialogOptions o;
+        o.negotiationPort = tcp;
+        o.speedTestPort = udp;
+        o.peerSpeedTestPort = peerUdp;
+        o.retryIntervalMs = kTestRetryMs;
+        o.speedTickIntervalMs = kTestTickMs;
+        o.clock = std::move(clock);
+        o.programFolder = stageDir() + QLatin1Char('/');
+        return o;
+    }
+};
+
+// Runs `script` inside the dialog's modal loop and returns once the dialog has closed. A
+// script that stops early (a failed check) leaves the dialog open; it is closed here, so the
+// caller always gets control back.
+template <class F> void runModal(TFormConnect &dialog, F script)
+{
+    QTimer::singleShot(0, &dialog, [&dialog, &script] {
+        script();
+        if (dialog.isVisible())
+            dialog.CloseDialog();
+    });
+    dialog.ShowModal();
+}
+
+// Every socket and timer of the dialog is closed.
+inline QString openParts(const TFormConnect &d)
+{
+    QStringList open;
+    if (d.Timer1->isActive())
+        open << QStringLiteral("Timer1");
+    if (d.TimerSpeedTest->isActive())
+        open << QStringLiteral("TimerSpeedTest");
+    if (d.ClientSocket1->Active() || d.ClientSocket1->Socket()->OsHandle() != invalidSocketHandle)
+        open << QStringLiteral("ClientSocket1");
+    if (d.ServerSocket1->Active() || d.ServerSocket1->Socket()->OsHandle() != invalidSocketHandle)
+        open << QStringLiteral("ServerSocket1");
+    if (d.UDPServer1->Active())
+        open << QStringLiteral("UDPServer1");
+    return open.join(QLatin1Char(' '));
+}
+
+} // namespace bramblet::test
