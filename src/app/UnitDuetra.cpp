@@ -90,6 +90,7 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     TimerBalloon->setInterval(1000);
 
     createTray();
+    createPlayerChannel();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
