@@ -4,6 +4,7 @@
 
 class QWidget;
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <memory>
@@ -31,6 +32,8 @@ struct MainFormServices {
     std::function<void()> quitApplication;
     // The companion library, loaded before the program starts.
     external::ICompanionLibrary *companion = nullptr;
+    // The TCP port of the player channel; tests move it off the fixed one.
+    std::uint16_t playerChannelPort = 11881;
     // The hosts file the game's name lookups read; empty: the system's.
     QString hostsPath;
     // The folder holding Lib/, ending in a separator; empty: the program's own folder.

@@ -99,6 +99,7 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
 
     createTray();
     createChecks();
+    createPlayerChannel();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();

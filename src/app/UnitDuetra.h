@@ -2,6 +2,7 @@
 
 #include "app/ConnectDialogApi.h"
 #include "app/Services.h"
+#include "net/TcpSockets.h"
 
 #include <QString>
 #include <QWidget>
@@ -67,6 +68,9 @@ public:
     // Below the buttons, only while there is no tray: the hint and the balloons no tray or
     // notification could show. A click on a balloon there counts as a balloon click.
     QLabel *StatusLine = nullptr;
+    // The player channel: TCP, all interfaces, inactive until a link on the SERVER side
+    // opens it (UnitDuetraChannel.cpp).
+    TServerSocket *ServerSocket1 = nullptr;
 
     // The program's one connect dialog, made in FormCreate.
     IConnectDialog *FormConnect = nullptr;
@@ -91,6 +95,15 @@ public:
     void TrayIcon1DblClick();
     void TrayIcon1BalloonHintClick();
 
+    // The player channel. Activation raises the socket layer's error when the port is
+    // taken; deactivation drops the open connections without reporting their players.
+    void ActivatePlayerChannel();
+    void DeactivatePlayerChannel();
+    void ServerSocket1ClientRead(QObject *Sender, TCustomWinSocket *Socket);
+    void ServerSocket1ClientDisconnect(QObject *Sender, TCustomWinSocket *Socket);
+    void ServerSocket1ClientError(QObject *Sender, TCustomWinSocket *Socket, TErrorEvent &ErrorEvent,
+                                  int &ErrorCode);
+
     // The game's redirection. SetGameIp raises bramblet::Error with the system's text when
     // the hosts file cannot be changed; the hosts file then keeps its earlier content.
     void SetGameIp(const QString &gatewayAddress, const QString &stunAddress);
@@ -113,8 +126,7 @@ private:
     void createChecks(); // UnitDuetraChecks.cpp
     void startLink(std::int32_t role); // UnitDuetraLink.cpp
     void warn(const QString &text);
-    void ActivatePlayerChannel();
-    void DeactivatePlayerChannel();
+    void createPlayerChannel(); // UnitDuetraChannel.cpp
     void showStatusLine(const QString &text);
 
     MainFormServices services_;
@@ -125,6 +137,9 @@ private:
     std::unique_ptr<platform::IGameSettings> ownSettings_;
     std::unique_ptr<EnvironmentChecks> checks_;
     std::unique_ptr<IConnectDialog> connectDialog_;
+    // Each player connection's reassembly, owned by ServerSocket1 (UnitDuetraChannel.cpp).
+    class PlayerConnections;
+    PlayerConnections *playerConnections_ = nullptr;
 };
 
 } // namespace bramblet

@@ -69,6 +69,7 @@ class TestLinkStart : public QObject {
         s.hostsPath = hostsPath();
         s.programFolder = dir->path() + QLatin1Char('/');
         s.localAddress = [this] { return localAddress; };
+        s.playerChannelPort = 21881;
         s.trayHost = [this] {
             auto h = std::make_unique<FakeTrayHost>();
             host = h.get();
@@ -172,6 +173,7 @@ private slots:
         QVERIFY(form->ButtonServer->isEnabled());
         QVERIFY(form->ButtonClient->isEnabled());
         QCOMPARE(form->LinkRole, -1);
+        QVERIFY(!form->ServerSocket1->Active());
         QVERIFY(form->isVisible());
         QVERIFY(!QFile::exists(hostsPath() + QStringLiteral(".bak")));
     }
@@ -202,6 +204,8 @@ private slots:
             QCOMPARE(companion.calls, QStringList{QStringLiteral("MessageF 203.0.113.7 5739 198.51.100.20 40001")});
         else
             QVERIFY(companion.calls.isEmpty());
+        // Only the SERVER listens for players.
+        QCOMPARE(form->ServerSocket1->Active(), server);
 
         const QString summary = QStringLiteral(" 对方真实地址为：") + dialog->results.PeerAddress +
                                 QStringLiteral("\r\n 速度：极好\r\n 稳定性：很好\r\n 丢包：没有丢包");
@@ -250,11 +254,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(host->balloons.size(), 1, 3000);
         QVERIFY(!readAll(serverLog()).contains("arg3=-a"));
 
-        // A new press starts over and tells the library again.
+        // A new press starts over and tells the library again; the listener opened by the
+        // first press was closed and opened anew.
+        QVERIFY(form->ServerSocket1->Active());
         form->TrayIcon1->RestoreMainWindow();
         localAddress = QStringLiteral("192.168.1.20");
         press(true, QStringLiteral("198.51.100.20"));
         QCOMPARE(companion.calls.size(), 2);
+        QVERIFY(form->ServerSocket1->Active());
         QCOMPARE(readAll(hostsPath()), expectedHosts(QStringLiteral("203.0.113.7"), QStringLiteral("192.168.1.20")));
     }
 

@@ -1,5 +1,0 @@
-#include "app/UnitDuetra.h"
-namespace bramblet {
-void TBrambletMainForm::ActivatePlayerChannel() {}
-void TBrambletMainForm::DeactivatePlayerChannel() {}
-}
