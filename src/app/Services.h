@@ -16,8 +16,8 @@ struct MainFormServices {
     IMessageService *messages = nullptr;
     // Ends the program's event loop once the main window has closed.
     std::function<void()> quitApplication;
-    // Makes the one connect dialog, owned by the main window given; empty: the real one.
-    std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> connectDialog;
+    // Makes the one connect dialog, owned by the given main window; empty: the real dialog.
+    std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> createConnectDialog;
 };
 
 } // namespace bramblet

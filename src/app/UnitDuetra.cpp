@@ -90,8 +90,9 @@ TBrambletMainForm::~TBrambletMainForm() = default;
 
 void TBrambletMainForm::FormCreate()
 {
-    ownConnectDialog_ = services_.connectDialog ? services_.connectDialog(this) : std::make_unique<TFormConnect>(this);
-    FormConnect = ownConnectDialog_.get();
+    connectDialog_ = services_.createConnectDialog ? services_.createConnectDialog(this)
+                                                   : std::make_unique<TFormConnect>(this);
+    FormConnect = connectDialog_.get();
     LinkRole = -1;
     LaunchResult = 0;
     processFlags().EnvironmentCheckPending = true;
@@ -100,7 +101,6 @@ void TBrambletMainForm::FormCreate()
 
 void TBrambletMainForm::FormClose()
 {
-    // 2. The connect dialog: closed if open, its sockets and timers stopped either way.
     if (FormConnect)
         FormConnect->CloseDialog();
 }

@@ -45,7 +45,7 @@ public:
     // Non-visual components.
     QTimer *TimerBalloon = nullptr;
 
-    // The one connect dialog, created with the window and reused by every link start.
+    // The program's one connect dialog, made in FormCreate.
     IConnectDialog *FormConnect = nullptr;
 
     // Fields of a link started from this window.
@@ -65,7 +65,7 @@ protected:
 
 private:
     MainFormServices services_;
-    std::unique_ptr<IConnectDialog> ownConnectDialog_;
+    std::unique_ptr<IConnectDialog> connectDialog_;
 };
 
 } // namespace bramblet

@@ -239,7 +239,7 @@ private slots:
         QWidget *owner = nullptr;
         ScriptedDialog *scripted = nullptr;
         int made = 0;
-        services.connectDialog = [&](QWidget *o) {
+        services.createConnectDialog = [&](QWidget *o) {
             ++made;
             owner = o;
             auto dialog = std::make_unique<ScriptedDialog>();

@@ -36,7 +36,7 @@ private slots:
         const QString why = ns.create(kServerAddress, kClientAddress);
         if (!why.isEmpty())
             QSKIP(qPrintable(why));
-        const QString helper = QStringLiteral(BRAMBLET_DIALOGSIDE);
+        const QString helper = QStringLiteral(BRAMBLET_E2E_BIN_DIR "/e2e_dialogside");
         QProcess server, client;
         for (QProcess *p : { &server, &client })
             p->setProcessChannelMode(QProcess::SeparateChannels);
