@@ -18,8 +18,6 @@
 #include <array>
 #include <chrono>
 #include <exception>
-#include <memory>
-#include <type_traits>
 #include <vector>
 
 namespace bramblet {
@@ -253,9 +251,7 @@ void TFormConnect::FormShow()
         throw Error(
             QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), why).toStdString());
     }
-    auto movie = std::make_unique<QMovie>(path);
-    movie_ = movie.release();
-    movie_->setParent(this);
+    movie_ = new QMovie(path, QByteArray(), this);
     Image1->setMovie(movie_);
     movie_->start();
 

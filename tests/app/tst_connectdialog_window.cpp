@@ -225,27 +225,6 @@ private slots:
         runModal(d, [&] { QCOMPARE(openParts(d), QStringLiteral("Timer1 ServerSocket1 UDPServer1")); });
     }
 
-    // The CLIENT's connection failures are nobody's business but the retry timer's.
-    void clientFailuresAreSilent_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::newRow("no address") << QString();
-        QTest::newRow("refused") << "127.0.0.1";
-    }
-    void clientFailuresAreSilent()
-    {
-        QFETCH(QString, address);
-        DialogPorts ports;
-        TFormConnect d(nullptr, ports.options());
-        d.SetPeerAddress(address);
-        runModal(d, [&] {
-            QTest::qWait(3 * kTestRetryMs); // staging: several attempts fail meanwhile
-            QVERIFY(d.Image1->isVisible() && !d.Panel1->isVisible());
-            QVERIFY(d.Timer1->isActive() && d.UDPServer1->Active());
-        });
-        QCOMPARE(openParts(d), QString());
-    }
-
     void mainWindowOwnsOneDialog()
     {
         MainFormServices services;
