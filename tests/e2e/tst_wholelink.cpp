@@ -52,6 +52,16 @@ void show(const QString &heading, const QString &text)
         std::printf("\n==== %s ====\n%s", qPrintable(heading), qPrintable(text));
 }
 
+// A log for a person: a line holding a large record is cut.
+QString readable(const QString &log)
+{
+    QString out;
+    for (const QString &line : log.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        out += (line.size() > 160 ? line.left(160) + QStringLiteral("... (%1 characters)").arg(line.size()) : line) +
+               QLatin1Char('\n');
+    return out;
+}
+
 void shoot(const VirtualDisplay &display, const QString &name)
 {
     if (!demoDir().isEmpty())
@@ -255,8 +265,8 @@ private slots:
         QVERIFY(readText(client.companionLog()).contains(QStringLiteral("end=SIGTERM")));
         show(QStringLiteral("SERVER hosts file after EXIT-ESCI"), readText(server.hostsPath()));
         show(QStringLiteral("CLIENT hosts file after EXIT-ESCI"), readText(client.hostsPath()));
-        show(QStringLiteral("SERVER companion log"), readText(server.companionLog()));
-        show(QStringLiteral("CLIENT companion log"), readText(client.companionLog()));
+        show(QStringLiteral("SERVER companion log"), readable(readText(server.companionLog())));
+        show(QStringLiteral("CLIENT companion log"), readable(readText(client.companionLog())));
         for (ProgramCopy *copy : {&server, &client})
             for (const QString &box : linesOf(copy->uiLog(), QStringLiteral("box")))
                 QVERIFY2(!box.contains(QStringLiteral("\terror\t")), qPrintable(box));
