@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "../loopback.h"
+
 using namespace bramblet;
 using Clock = std::chrono::steady_clock;
 
@@ -36,25 +38,8 @@ constexpr std::size_t streamBytes = 64u * 1000 * 1000;
 constexpr int readSize = 1000;
 constexpr int runs = 5;
 
-sockaddr_in loopback(std::uint16_t port)
-{
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-std::uint16_t freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using bench::freePort;
+using bench::loopback;
 
 // `count` ordinary records of one payload size, then a reset record that ends the run.
 struct Stream {

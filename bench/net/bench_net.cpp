@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "../loopback.h"
+
 using namespace bramblet;
 using Clock = std::chrono::steady_clock;
 
@@ -29,25 +31,8 @@ constexpr long long totalBytes = 100LL * 1000 * 1000;
 constexpr int readSize = 1000;
 constexpr int runs = 5;
 
-sockaddr_in loopback(std::uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-std::uint16_t freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using bench::freePort;
+using bench::loopback;
 
 // Connects to the port and writes totalBytes in large blocks.
 void sendAll(std::uint16_t port)

@@ -1,5 +1,7 @@
 #include "core/negotiation.h"
 
+#include "core/wireint.h"
+
 #include "core/address.h"
 #include "core/errors.h"
 
@@ -11,20 +13,8 @@ namespace bramblet::negotiation {
 
 namespace {
 
-void putInt32(std::uint8_t *out, std::int32_t value)
-{
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
-std::int32_t getInt32(const std::uint8_t *in)
-{
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i)
-        bits |= static_cast<std::uint32_t>(in[i]) << (8 * i);
-    return static_cast<std::int32_t>(bits);
-}
+using wire::getInt32;
+using wire::putInt32;
 
 std::size_t sizeOfType(std::int32_t type)
 {

@@ -1,5 +1,7 @@
 #include "core/speedtest.h"
 
+#include "core/wireint.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -7,20 +9,8 @@ namespace bramblet::speedtest {
 
 namespace {
 
-void putInt32(std::uint8_t *out, std::int32_t value)
-{
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
-std::int32_t getInt32(const std::uint8_t *in)
-{
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i)
-        bits |= static_cast<std::uint32_t>(in[i]) << (8 * i);
-    return static_cast<std::int32_t>(bits);
-}
+using wire::getInt32;
+using wire::putInt32;
 
 std::array<std::uint8_t, 8> typeAndSequence(DatagramType type, std::int32_t sequence)
 {
