@@ -6,6 +6,7 @@
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 #include "support/TempRuntime.h"
+#include "support/TestText.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -18,14 +19,6 @@ using namespace bramblet;
 using bramblet::test::RecordingMessages;
 
 namespace {
-
-QStringList latin(std::initializer_list<const char *> items)
-{
-    QStringList out;
-    for (const char *i : items)
-        out << QString::fromLatin1(i);
-    return out;
-}
 
 QStringList readLines(const QString &path)
 {
@@ -112,7 +105,7 @@ private slots:
             QTimer::singleShot(0, &form, [&form] { form.close(); });
         };
         QCOMPARE(runStartup(*qApp, services, options), 0);
-        QCOMPARE(steps, latin({"title", "splash-shown", "splash-done", "main-created", "splash-destroyed", "loop-ended"}));
+        QCOMPARE(steps, test::strings({"title", "splash-shown", "splash-done", "main-created", "splash-destroyed", "loop-ended"}));
         QCOMPARE(splashShownAt, qint64(1));
         // The splash stays until its timer ticks; a splash that did not wait would be done at once.
         QVERIFY2(splashDoneAt >= 250, qPrintable(QString::number(splashDoneAt)));
@@ -132,7 +125,7 @@ private slots:
         StartupOptions options;
         options.trace = [&](const QString &step) { steps << step; };
         QCOMPARE(runStartup(*qApp, services, options), 0);
-        QCOMPARE(steps, latin({"instance-refused"}));
+        QCOMPARE(steps, test::strings({"instance-refused"}));
         QCOMPARE(messages.boxes.size(), 1);
         QVERIFY(!messages.boxes[0].hadOwner);
         QCOMPARE(messages.boxes[0].caption, QStringLiteral("运行"));

@@ -1,26 +1,18 @@
 #include "core/errors.h"
 #include "core/negotiation.h"
 
+#include "support/TestText.h"
+
 #include <QtTest>
 
 #include <vector>
 
 using namespace bramblet::negotiation;
 
+using bramblet::test::strings;
+using bramblet::test::bytesOf;
+
 namespace {
-
-QStringList strings(std::initializer_list<const char *> items)
-{
-    QStringList out;
-    for (const char *s : items)
-        out << QString::fromUtf8(s);
-    return out;
-}
-
-std::span<const std::uint8_t> bytesOf(const QByteArray &b)
-{
-    return {reinterpret_cast<const std::uint8_t *>(b.constData()), static_cast<std::size_t>(b.size())};
-}
 
 template <std::size_t N>
 QByteArray toBytes(const std::array<std::uint8_t, N> &a)

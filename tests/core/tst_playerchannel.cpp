@@ -1,26 +1,18 @@
 #include "core/errors.h"
 #include "core/playerchannel.h"
 
+#include "support/TestText.h"
+
 #include <QtTest>
 
 #include <stdexcept>
 
 using namespace bramblet::playerchannel;
 
+using bramblet::test::strings;
+using bramblet::test::bytesOf;
+
 namespace {
-
-QStringList strings(std::initializer_list<const char *> items)
-{
-    QStringList out;
-    for (const char *s : items)
-        out << QString::fromUtf8(s);
-    return out;
-}
-
-std::span<const std::uint8_t> bytesOf(const QByteArray &b)
-{
-    return {reinterpret_cast<const std::uint8_t *>(b.constData()), static_cast<std::size_t>(b.size())};
-}
 
 QByteArray record(std::uint8_t flag, std::uint8_t command, const QByteArray &payload)
 {

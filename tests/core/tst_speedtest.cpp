@@ -1,15 +1,14 @@
 #include "core/speedtest.h"
 
+#include "support/TestText.h"
+
 #include <QtTest>
 
 using namespace bramblet::speedtest;
 
-namespace {
+using bramblet::test::bytesOf;
 
-std::span<const std::uint8_t> bytesOf(const QByteArray &b)
-{
-    return {reinterpret_cast<const std::uint8_t *>(b.constData()), static_cast<std::size_t>(b.size())};
-}
+namespace {
 
 template <std::size_t N>
 QByteArray toBytes(const std::array<std::uint8_t, N> &a)
