@@ -257,8 +257,9 @@ void TFormConnect::FormShow()
 
     Panel1->hide();
     Timer1->start();
+    serverRetryError_.clear();
     if (isServer()) {
-        ServerSocket1->SetActive(true);
+        activateServer();
     } else {
         ClientSocket1->SetAddress(PeerAddress.toStdString());
         try {
@@ -310,10 +311,25 @@ void TFormConnect::Button1Click()
     CloseDialog();
 }
 
+void TFormConnect::activateServer()
+{
+    // A port another program holds stays held: the player hears of it once per show, not in a
+    // new box every five seconds while the retries go on.
+    try {
+        ServerSocket1->SetActive(true);
+        serverRetryError_.clear();
+    } catch (const ESocketError &e) {
+        if (serverRetryError_ == e.what())
+            return;
+        serverRetryError_ = e.what();
+        throw;
+    }
+}
+
 void TFormConnect::Timer1Timer()
 {
     if (isServer()) {
-        ServerSocket1->SetActive(true); // nothing while it listens
+        activateServer(); // nothing while it listens
         return;
     }
     if (ClientSocket1->Active())

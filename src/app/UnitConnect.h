@@ -112,6 +112,7 @@ protected:
 private:
     bool isServer() const { return Role == 1; }
     void showStatus(const QString &text);
+    void activateServer();
     void setStatusCaption(const QString &text);
     void hideAnimation();
     void startSpeedTest();
@@ -128,6 +129,7 @@ private:
     // Between FormShow and FormClose; datagrams handed over while closing are not acted on,
     // so nothing can restart a timer or a socket once the close has begun.
     bool open_ = false;
+    std::string serverRetryError_; // the listen failure already shown in this show
     // One stream per connection: a message split over reads, or several in one read, come
     // out whole and in order.
     negotiation::Reassembler clientStream_;

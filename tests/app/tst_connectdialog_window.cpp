@@ -225,6 +225,34 @@ private slots:
         runModal(d, [&] { QCOMPARE(openParts(d), QStringLiteral("Timer1 ServerSocket1 UDPServer1")); });
     }
 
+    // The SERVER's retry keeps trying a port another program holds, but the player is told
+    // once per show, not in a new box at every retry.
+    void takenPortIsReportedOncePerShow()
+    {
+        DialogPorts ports;
+        QTcpServer tcpHolder;
+        QVERIFY(tcpHolder.listen(QHostAddress::AnyIPv4, ports.tcp));
+        TFormConnect d(nullptr, ports.options());
+        d.SetRole(1);
+        for (int show = 1; show <= 2; ++show) {
+            runModal(d, [&] {
+                QElapsedTimer waited;
+                waited.start();
+                // Several retries go by.
+                QTRY_VERIFY_WITH_TIMEOUT(waited.elapsed() > 4 * kTestRetryMs, 20 * kTestRetryMs + 5000);
+                QCOMPARE(messages.boxes.size(), show);
+                QVERIFY(!d.ServerSocket1->Active());
+                if (show == 2) {
+                    // Once the port is free, the next retry listens.
+                    tcpHolder.close();
+                    QTRY_VERIFY_WITH_TIMEOUT(d.ServerSocket1->Active(), 20 * kTestRetryMs + 5000);
+                }
+            });
+        }
+        QCOMPARE(messages.boxes.size(), 2);
+        messages.boxes.clear();
+    }
+
     void mainWindowOwnsOneDialog()
     {
         MainFormServices services;
