@@ -31,4 +31,17 @@ inline std::uint16_t freePort()
     return ntohs(a.sin_port);
 }
 
+// A listening TCP socket on a loopback port the system picks; `port` receives it.
+inline int listenOnLoopback(std::uint16_t &port)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = loopback(0);
+    ::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::listen(listener, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    port = ntohs(a.sin_port);
+    return listener;
+}
+
 } // namespace bramblet::bench

@@ -130,14 +130,10 @@ double channelSeconds(external::ICompanionLibrary &library, const Stream &stream
 // The same stream read by a plain blocking loop of the same read size.
 double plainSeconds(external::ICompanionLibrary &library, const Stream &stream)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::listen(listener, 1);
-    socklen_t len = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    std::uint16_t port = 0;
+    const int listener = bench::listenOnLoopback(port);
     const auto start = Clock::now();
-    std::thread sender(sendAll, ntohs(a.sin_port), std::cref(stream));
+    std::thread sender(sendAll, port, std::cref(stream));
     const int fd = ::accept(listener, nullptr, nullptr);
 
     std::vector<std::uint8_t> pending(playerchannel::MaxRecordSize + readSize);

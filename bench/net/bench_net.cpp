@@ -79,14 +79,10 @@ double eventSeconds()
 
 double plainSeconds()
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::listen(listener, 1);
-    socklen_t len = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    std::uint16_t port = 0;
+    const int listener = bench::listenOnLoopback(port);
     const auto start = Clock::now();
-    std::thread sender(sendAll, ntohs(a.sin_port));
+    std::thread sender(sendAll, port);
     const int fd = ::accept(listener, nullptr, nullptr);
     long long received = 0;
     char buffer[readSize + 1];

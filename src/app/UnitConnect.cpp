@@ -1,4 +1,5 @@
 #include "app/UnitConnect.h"
+#include "app/PixelFont.h"
 
 #include "app/ErrorBox.h"
 #include "core/errors.h"
@@ -24,13 +25,7 @@ namespace bramblet {
 
 namespace {
 
-QFont tahoma(int pixelSize)
-{
-    QFont f(QStringLiteral("Tahoma"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(pixelSize);
-    return f;
-}
+QFont tahoma(int pixelSize) { return pixelFont(QStringLiteral("Tahoma"), pixelSize); }
 
 QString utf8(const std::string &text)
 {

@@ -4,16 +4,17 @@
 #include "app/DesktopServices.h"
 #include "app/EnvironmentChecks.h"
 #include "app/ErrorBox.h"
-#include "platform/gamesettings.h"
 #include "app/MessageService.h"
+#include "app/PixelFont.h"
 #include "app/ProgramIcon.h"
+#include "app/TrayIcon.h"
+#include "app/UnitConnect.h"
 #include "core/hostsfile.h"
 #include "external/localserver.h"
+#include "platform/gamesettings.h"
 #include "platform/hostsfile.h"
 #include "platform/localaddress.h"
 #include "platform/paths.h"
-#include "app/TrayIcon.h"
-#include "app/UnitConnect.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -37,13 +38,7 @@ ProcessFlags &processFlags()
 
 namespace {
 
-QFont sansSerif(int pixelSize)
-{
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(pixelSize);
-    return f;
-}
+QFont sansSerif(int pixelSize) { return pixelFont(QStringLiteral("MS Sans Serif"), pixelSize); }
 
 } // namespace
 
@@ -180,7 +175,6 @@ void TBrambletMainForm::N1Click() { close(); }
 void TBrambletMainForm::N2Click() { TrayIcon1->RestoreMainWindow(); }
 
 void TBrambletMainForm::TrayIcon1DblClick() { TrayIcon1->RestoreMainWindow(); }
-
 
 void TBrambletMainForm::closeEvent(QCloseEvent *event)
 {

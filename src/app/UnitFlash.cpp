@@ -1,6 +1,7 @@
 #include "app/UnitFlash.h"
 
 #include "app/ErrorBox.h"
+#include "app/PixelFont.h"
 
 #include <QFont>
 #include <QGuiApplication>
@@ -16,9 +17,7 @@ TFormFlash::TFormFlash(std::chrono::milliseconds showTime, QWidget *parent)
 {
     setObjectName(QStringLiteral("FormFlash"));
     setWindowTitle(QStringLiteral("FormFlash"));
-    QFont f(QStringLiteral("Tahoma"));
-    f.setPixelSize(11);
-    setFont(f);
+    setFont(pixelFont(QStringLiteral("Tahoma"), 11));
     setFixedSize(kClientWidth, kClientHeight);
 
     // The picture is ten rows taller than the window and is drawn from the top-left at its
