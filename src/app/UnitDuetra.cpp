@@ -147,18 +147,63 @@ void TBrambletMainForm::StartLocalServer(const QString &localAddress)
     LaunchResult = external::startLocalServer(programFolder(), localAddress);
 }
 
-void TBrambletMainForm::FormClose()
+namespace {
+
+QString nativePath(const std::filesystem::path &path) { return QString::fromStdString(path.string()); }
+
+QString backupMissingText(const hosts::HostsRedirect &redirect)
 {
-    // 1. The hosts file gets its earlier content back, also from a backup an earlier run
-    // left. A failure must not keep the other steps from running: the backup stays and is
-    // put back at the next start or close.
-    appendUiLog(QStringLiteral("close"), {QStringLiteral("restore")});
+    return QStringLiteral("hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。"
+                          "本程序不会改动它，请手动删除其中含有%3和%4的两行。")
+        .arg(nativePath(redirect.hostsPath()), nativePath(redirect.backupPath()),
+             QString::fromLatin1(hosts::kGatewayHostName), QString::fromLatin1(hosts::kStunHostName));
+}
+
+} // namespace
+
+bool TBrambletMainForm::hostsReadyForLink()
+{
+    switch (hosts_->backupState()) {
+    case hosts::BackupState::Foreign:
+        warn(QStringLiteral("备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。"
+                            "请把它移走或改名，然后再连接。")
+                 .arg(nativePath(hosts_->backupPath())));
+        return false;
+    case hosts::BackupState::Missing:
+        warn(backupMissingText(*hosts_));
+        return false;
+    case hosts::BackupState::None:
+    case hosts::BackupState::Ours:
+        break;
+    }
+    return true;
+}
+
+void TBrambletMainForm::restoreHostsAtClose()
+{
+    // The earlier content comes back, also from a backup of ours an earlier run left; a
+    // backup someone else made is not ours to put back. A failure must not keep the rest of
+    // the close from running: the backup stays and is put back at the next start or close.
     try {
+        const hosts::BackupState state = hosts_->backupState();
+        // Puts back only a backup of ours; clears our files a killed run left.
         hosts_->restore();
+        if (state == hosts::BackupState::Missing)
+            warn(backupMissingText(*hosts_));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Bramblet: %s\n", e.what());
         std::fflush(stderr);
+        warn(QStringLiteral("无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。")
+                 .arg(nativePath(hosts_->hostsPath()), nativePath(hosts_->backupPath())) +
+             u'\n' + QString::fromLocal8Bit(e.what()));
     }
+}
+
+void TBrambletMainForm::FormClose()
+{
+    // 1. The hosts file.
+    appendUiLog(QStringLiteral("close"), {QStringLiteral("restore")});
+    restoreHostsAtClose();
 
     // 2. The connect dialog.
     appendUiLog(QStringLiteral("close"), {QStringLiteral("dialog")});

@@ -241,6 +241,8 @@ public:
         QStringList env = {QStringLiteral("DISPLAY=") + display,
                            QStringLiteral("XDG_RUNTIME_DIR=") + runtimeDir(),
                            QStringLiteral("BRAMBLET_UI_LOG=") + uiLog(),
+                           // The private /etc's file, not the scratch file the test itself was given.
+                           QStringLiteral("BRAMBLET_HOSTS_FILE=/etc/hosts"),
                            QStringLiteral("BRAMBLET_COMPANION_LOG=") + companionLog(),
                            QStringLiteral("QT_QPA_PLATFORM=xcb"),
                            QStringLiteral("LANG=C.UTF-8"),
