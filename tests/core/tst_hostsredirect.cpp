@@ -159,6 +159,7 @@ const char *startName(Start s)
 } // namespace
 
 Q_DECLARE_METATYPE(Start)
+Q_DECLARE_METATYPE(BackupState)
 
 class TestHostsRedirect : public QObject {
     Q_OBJECT
@@ -340,6 +341,47 @@ private slots:
         if (start == Start::Missing && error && !files.files.count(kHosts.string()))
             return;
         QCOMPARE(QByteArray::fromStdString(files.files[kHosts.string()]), QByteArray::fromStdString(original));
+    }
+
+    // Whose hosts.bak it is decides whether a restore or a link start may touch anything.
+    void whoseBackup_data()
+    {
+        QTest::addColumn<bool>("marked");
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<bool>("claim");
+        QTest::addColumn<BackupState>("state");
+        QTest::newRow("someone else's hosts.bak") << false << true << false << BackupState::Foreign;
+        QTest::newRow("our redirection, backup gone") << true << false << false << BackupState::Missing;
+        QTest::newRow("our redirection and backup") << true << true << false << BackupState::Ours;
+        QTest::newRow("killed while putting it back: the claim") << false << true << true << BackupState::Ours;
+        QTest::newRow("nothing of ours") << false << false << false << BackupState::None;
+    }
+    void whoseBackup()
+    {
+        QFETCH(bool, marked);
+        QFETCH(bool, backup);
+        QFETCH(bool, claim);
+        QFETCH(BackupState, state);
+        const fs::path bak = backupPathFor(kHosts);
+        FakeFiles files;
+        files.files[kHosts.string()] =
+            marked ? redirectedHostsContent("1.1.1.1", "1.1.1.2", HostsStyle{}, kOriginal, bak) : kOriginal;
+        if (backup)
+            files.files[bak.string()] = "# a copy\n";
+        if (claim)
+            files.files[claimPathFor(bak).string()] = "";
+        const auto before = files.files;
+        HostsRedirect redirect(kHosts, HostsStyle{}, files);
+        QCOMPARE(redirect.backupState(), state);
+        if (state == BackupState::Ours) {
+            QVERIFY(redirect.restore());
+            QCOMPARE(files.files, (std::map<std::string, std::string>{{kHosts.string(), "# a copy\n"}}));
+            return;
+        }
+        QVERIFY(!redirect.restore());
+        if (state != BackupState::None)
+            QVERIFY_THROWS_EXCEPTION(Error, redirect.setGameIp("192.0.2.1", "198.51.100.7"));
+        QCOMPARE(files.files, before);
     }
 
     void refusedRenameRewritesInPlace()
