@@ -2,6 +2,7 @@
 #include "app/PixelFont.h"
 
 #include "app/ErrorBox.h"
+#include "core/address.h"
 #include "core/errors.h"
 #include "net/Address.h"
 #include "platform/paths.h"
@@ -127,6 +128,10 @@ TFormConnect::TFormConnect(QWidget *owner, ConnectDialogOptions options)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(options_.retryIntervalMs);
     connect(Timer1, &QTimer::timeout, this, guardedSlot([this] { Timer1Timer(); }));
+    retrySoon_ = new QTimer(this);
+    retrySoon_->setSingleShot(true);
+    retrySoon_->setInterval(options_.refusedRetryIntervalMs);
+    connect(retrySoon_, &QTimer::timeout, this, guardedSlot([this] { retrySockets(); }));
 
     UDPServer1 = new TUDPServer(this);
     UDPServer1->setObjectName(QStringLiteral("UDPServer1"));
@@ -252,19 +257,9 @@ void TFormConnect::FormShow()
 
     Panel1->hide();
     Timer1->start();
-    serverRetryError_.clear();
-    if (isServer()) {
-        activateServer();
-    } else {
-        ClientSocket1->SetAddress(PeerAddress.toStdString());
-        try {
-            ClientSocket1->SetActive(true);
-        } catch (const ESocketError &) {
-            // An attempt that fails at once (no route) is treated like one that fails later:
-            // silently, and Timer1 tries again.
-        }
-    }
-    UDPServer1->SetActive(true);
+    toldThisShow_.clear();
+    peerAddressArrived_ = false;
+    retrySockets();
 }
 
 void TFormConnect::done(int)
@@ -288,6 +283,7 @@ void TFormConnect::FormClose()
         }
     };
     step([this] { Timer1->stop(); });
+    step([this] { retrySoon_->stop(); });
     step([this] { TimerSpeedTest->stop(); });
     step([this] { ClientSocket1->SetActive(false); });
     step([this] { ServerSocket1->SetActive(false); });
@@ -306,35 +302,85 @@ void TFormConnect::Button1Click()
     CloseDialog();
 }
 
-void TFormConnect::activateServer()
-{
-    // A port another program holds stays held: the player hears of it once per show, not in a
-    // new box every five seconds while the retries go on.
-    try {
-        ServerSocket1->SetActive(true);
-        serverRetryError_.clear();
-    } catch (const ESocketError &e) {
-        if (serverRetryError_ == e.what())
-            return;
-        serverRetryError_ = e.what();
-        throw;
-    }
-}
-
 void TFormConnect::Timer1Timer()
 {
-    if (isServer()) {
-        activateServer(); // nothing while it listens
+    retrySockets();
+}
+
+// ---- opening the sockets, and trying again ----------------------------------------------------
+//
+// FormShow, every Timer1 tick and the quick retry after a refusal all come here. What is
+// open stays open; what is not is tried again. A failure is told once per show, so a port
+// another program holds does not bring a new box every few seconds.
+
+void TFormConnect::retrySockets()
+{
+    if (!open_)
         return;
+    // The TCP side opens only while the UDP side is bound: a peer that negotiated while the
+    // speed-test port was held would send its opening datagram into the void and wait forever.
+    if (!bindSpeedTestPort())
+        return;
+    if (isServer())
+        listenForClient(); // nothing while it listens
+    else if (!ClientSocket1->Active())
+        connectClient(); // nothing while connected
+}
+
+bool TFormConnect::bindSpeedTestPort()
+{
+    if (UDPServer1->Active())
+        return true;
+    try {
+        UDPServer1->SetActive(true);
+    } catch (const Error &) {
+        tellOncePerShow("udp", std::current_exception());
+        return false;
     }
-    if (ClientSocket1->Active())
-        return;
+    toldThisShow_.erase("udp");
+    return true;
+}
+
+bool TFormConnect::listenForClient()
+{
+    try {
+        ServerSocket1->SetActive(true);
+    } catch (const ESocketError &) {
+        tellOncePerShow("listen", std::current_exception());
+        return false;
+    }
+    toldThisShow_.erase("listen");
+    return true;
+}
+
+void TFormConnect::connectClient()
+{
+    retrySoon_->stop();
     ClientSocket1->SetAddress(PeerAddress.toStdString());
     try {
         ClientSocket1->SetActive(true);
-    } catch (const ESocketError &) {
-        // tried again on the next tick
+    } catch (const ESocketError &e) {
+        // An attempt that fails at once (no route) is treated like one that fails later:
+        // silently, and tried again.
+        clientAttemptFailed(eeConnect, e.code());
     }
+}
+
+// Every failed attempt of the CLIENT, and every connection it lost, ends here.
+void TFormConnect::clientAttemptFailed(TErrorEvent kind, int code)
+{
+    if (!open_ || isServer())
+        return;
+    // Refused: the SERVER's program is not listening yet, and soon will be. A time-out or
+    // any other failure waits for Timer1.
+    if (kind == eeConnect && isConnectionRefused(code))
+        retrySoon_->start();
+}
+
+void TFormConnect::tellOncePerShow(const char *what, const std::exception_ptr &failure)
+{
+    if (toldThisShow_.insert(what).second)
+        std::rethrow_exception(failure);
 }
 
 // ---- status display -------------------------------------------------------------------------
@@ -382,6 +428,7 @@ void TFormConnect::serverMessage(TCustomWinSocket *socket, const negotiation::Me
         showStatus(kPortRequestText);
         OwnAddress = utf8(address->address);
         PeerAddress = utf8(remoteAddress(socket));
+        peerAddressArrived_ = true;
         sendMessage(socket, negotiation::encodePortRequest());
     }
     // A port request is meant for the CLIENT: ignored.
@@ -422,10 +469,15 @@ void TFormConnect::clientMessage(TCustomWinSocket *socket, const negotiation::Me
     // A hello is meant for the SERVER: ignored.
 }
 
-void TFormConnect::ClientSocket1Error(QObject *, TCustomWinSocket *, TErrorEvent &, int &ErrorCode)
+void TFormConnect::ClientSocket1Error(QObject *, TCustomWinSocket *, TErrorEvent &ErrorEvent, int &ErrorCode)
 {
-    // Nobody listening yet, refused, reset: Timer1 tries again.
+    // Nobody listening yet, refused, reset: nothing is told, and the retry connects anew.
+    const int code = ErrorCode;
     ErrorCode = 0;
+    // A reset leaves the connection counted as connected, which would keep the retry away.
+    if (ErrorEvent == eeDisconnect && ClientSocket1->Active())
+        ClientSocket1->SetActive(false);
+    clientAttemptFailed(ErrorEvent, code);
 }
 
 // ---- speed test ---------------------------------------------------------------------------
@@ -438,6 +490,12 @@ std::int64_t TFormConnect::now() const
 void TFormConnect::sendDatagram(std::span<const std::uint8_t> bytes)
 {
     UDPServer1->SendDatagram(PeerAddress.toStdString(), PeerUdpPort, bytes.data(), bytes.size());
+}
+
+bool TFormConnect::fromPeer(const TUDPSocketHandle &binding) const
+{
+    const std::uint32_t peer = address::inetAddr(PeerAddress.toStdString());
+    return peer != address::InetAddrNone && address::inetAddr(binding.SourceIP) == peer;
 }
 
 void TFormConnect::startSpeedTest()
@@ -457,7 +515,9 @@ void TFormConnect::UDPServer1UDPRead(QObject *, const TBytes &AData, TUDPSocketH
         return; // too short for its type, or of no known type
     switch (datagram->type) {
     case speedtest::DatagramType::SpeedOpen:
-        if (isServer()) {
+        // Only the peer met on TCP in this show opens the SERVER's test: a stray or forged
+        // datagram must not make it succeed with an empty or stale OwnAddress.
+        if (isServer() && peerAddressArrived_ && fromPeer(*ABinding)) {
             PeerUdpPort = static_cast<std::uint16_t>(ABinding->SourcePort);
             startSpeedTest();
         }
@@ -467,6 +527,8 @@ void TFormConnect::UDPServer1UDPRead(QObject *, const TBytes &AData, TUDPSocketH
         sendDatagram(speedtest::encodeSpeedEcho(datagram->sequence));
         break;
     case speedtest::DatagramType::SpeedEcho: {
+        if (!fromPeer(*ABinding))
+            break; // only the peer's answers time the link
         // The elapsed time since the probe, cut to whole milliseconds, on the counters' scale.
         speedtest::SpeedTest &counters = speedTestCounters();
         counters.echoReceived(datagram->sequence, counters.ProbeStamp + (now() - probeStampUs_) / 1000);
@@ -486,11 +548,12 @@ void TFormConnect::TimerSpeedTestTimer()
         } catch (...) {
             failure = std::current_exception();
         }
-        // A probe that could not be sent is a lost one: the test still ends after ten.
+        // A probe that could not be sent is a lost one: the test still ends after ten, and the
+        // player hears of it once, not at every tick.
         probeStampUs_ = now();
         counters.probeSent(probeStampUs_ / 1000);
         if (failure)
-            std::rethrow_exception(failure);
+            tellOncePerShow("probe", failure);
         return;
     }
     const speedtest::Rating rating = counters.rating();

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <span>
 
 class QLabel;
@@ -35,6 +36,9 @@ struct ConnectDialogOptions {
     // opening datagram.
     std::uint16_t peerSpeedTestPort = speedtest::Port;
     int retryIntervalMs = 5000;
+    // The CLIENT's next attempt after a refusal (nobody listens yet): the SERVER's player is
+    // likely to press within seconds. Other failures wait for the next retry above.
+    int refusedRetryIntervalMs = 500;
     int speedTickIntervalMs = 1000;
     // Monotonic microseconds; empty: the system's steady clock. Round-trip times are whole
     // milliseconds, the elapsed time cut down, so a reading's own rounding adds no error.
@@ -112,7 +116,14 @@ protected:
 private:
     bool isServer() const { return Role == 1; }
     void showStatus(const QString &text);
-    void activateServer();
+    // Opening the sockets and trying again (FormShow, Timer1, a refusal).
+    void retrySockets();
+    bool bindSpeedTestPort();
+    bool listenForClient();
+    void connectClient();
+    void clientAttemptFailed(TErrorEvent kind, int code);
+    void tellOncePerShow(const char *what, const std::exception_ptr &failure);
+    bool fromPeer(const TUDPSocketHandle &binding) const;
     void setStatusCaption(const QString &text);
     void hideAnimation();
     void startSpeedTest();
@@ -129,7 +140,14 @@ private:
     // Between FormShow and FormClose; datagrams handed over while closing are not acted on,
     // so nothing can restart a timer or a socket once the close has begun.
     bool open_ = false;
-    std::string serverRetryError_; // the listen failure already shown in this show
+    // What already failed in this show and was told (a port another program holds, a probe
+    // that could not be sent): told once, not at every retry or tick.
+    std::set<std::string> toldThisShow_;
+    // The CLIENT's quick next attempt after a refusal.
+    QTimer *retrySoon_ = nullptr;
+    // The SERVER has had the peer's NegAddress in this show, so PeerAddress is the address
+    // seen on that connection; only then may a SpeedOpen from it start the test.
+    bool peerAddressArrived_ = false;
     // One stream per connection: a message split over reads, or several in one read, come
     // out whole and in order.
     negotiation::Reassembler clientStream_;

@@ -78,6 +78,8 @@ std::string windowsSocketErrorText(int code, const char *api)
 
 std::string asyncSocketErrorText(int code) { return "Asynchronous socket error " + std::to_string(code); }
 
+bool isConnectionRefused(int code) { return code == ECONNREFUSED; }
+
 int winsockCode(int e)
 {
     switch (e) {

@@ -29,6 +29,9 @@ std::string windowsSocketErrorText(int code, const char *api);
 // "Asynchronous socket error %d".
 std::string asyncSocketErrorText(int code);
 
+// True for the code of a connect that the peer refused (nothing listens on its port).
+bool isConnectionRefused(int code);
+
 // The UDP listener reports platform failures with Windows-style codes so that the texts
 // the user may read stay the same on every system. Unknown errno values keep their value.
 int winsockCode(int errnoValue);

@@ -199,6 +199,9 @@ void TCustomWinSocket::closeHandle(int fd)
         ~Reset() { flag = false; }
     } reset{closing_};
 
+    // Reads off first: a socket the peer has closed stays readable for good, and a disconnect
+    // handler that runs a nested loop would otherwise spin on it until it returns.
+    disarmAll();
     std::exception_ptr failure;
     try {
         disconnecting(); // the handle is still open for the disconnect event
@@ -580,8 +583,15 @@ void TClientSocket::SetActive(bool value)
     peer.sin_addr.s_addr = ::inet_addr(address_.c_str());
     s->setEndpoint(fromSockaddr(peer));
 
-    s->armWrite(true); // the connect notification
-    call(OnConnecting, this, s);
+    try {
+        call(OnConnecting, this, s);
+    } catch (...) {
+        // No connect was started: the fresh handle must not linger and report itself
+        // writable, which would read as a connection made.
+        if (s->handle() == fd)
+            s->dropHandle();
+        throw;
+    }
     if (s->handle() != fd)
         return;
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0 && errno != EINPROGRESS &&
@@ -590,6 +600,7 @@ void TClientSocket::SetActive(bool value)
         s->closeHandle(fd);
         throw ESocketError(windowsSocketErrorText(error, "connect"), error);
     }
+    s->armWrite(true); // the connect notification, only once the connect has started
 }
 
 void TClientSocket::checkInactive() const

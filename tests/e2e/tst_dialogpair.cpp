@@ -48,7 +48,7 @@ private slots:
             { QStringLiteral("netns"), QStringLiteral("exec"), ns.b(), helper, QStringLiteral("client"), kServerAddress,
                 QStringLiteral("45000") });
         QVERIFY(server.waitForStarted(5000) && client.waitForStarted(5000));
-        // The CLIENT may knock before the SERVER listens: one retry (5 s) plus eleven ticks.
+        // The CLIENT may knock before the SERVER listens: a quick retry plus eleven ticks.
         QVERIFY(server.waitForFinished(60000));
         QVERIFY(client.waitForFinished(60000));
         const QByteArray serverOut = server.readAllStandardOutput();

@@ -1,5 +1,6 @@
 #include "LoopbackPeer.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "net/TcpSockets.h"
 
@@ -504,6 +505,70 @@ private slots:
         QCOMPARE(errors[0], std::make_pair(eeDisconnect, ECONNRESET));
         QVERIFY(!disconnected);
         QVERIFY(client.Active());
+    }
+
+    // A box in the disconnect event runs a nested loop; the closed socket stays readable, so
+    // the read notifier must be off by then.
+    void nestedLoopInDisconnectHandlerDoesNotSpin_data()
+    {
+        QTest::addColumn<int>("how");
+        QTest::newRow("accepted connection, the peer closes") << 0;
+        QTest::newRow("client connection, the peer closes") << 1;
+        QTest::newRow("CloseConnection after the peer closed") << 2;
+    }
+    void nestedLoopInDisconnectHandlerDoesNotSpin()
+    {
+        QFETCH(int, how);
+        int fired = -1;
+        auto modalBox = [&fired](QObject *, TCustomWinSocket *c) { fired = notifierActivations({c}, 300); };
+        LoggedServer s;
+        PlainSocket listener = plainListen();
+        TClientSocket client;
+        PlainSocket peer;
+        if (how == 1) {
+            client.OnDisconnect = modalBox;
+            client.SetAddress("127.0.0.1");
+            client.SetPort(listener.localPort());
+            client.SetActive(true);
+            peer = plainAccept(listener);
+            QTRY_VERIFY(client.Active());
+        } else {
+            s.server.OnClientDisconnect = modalBox;
+            if (how == 2)
+                s.server.OnClientRead = [](QObject *, TCustomWinSocket *c) {
+                    char buffer[8];
+                    c->ReceiveBytes(buffer, 8);
+                    c->CloseConnection();
+                };
+            peer = s.connectPeer();
+            QVERIFY(how != 2 || peer.send("x"));
+        }
+        peer.close();
+        QTRY_VERIFY(fired >= 0);
+        QVERIFY2(fired <= 2, qPrintable(QStringLiteral("%1 activations inside the handler").arg(fired)));
+    }
+
+    void throwingOnConnectingNeverConnects()
+    {
+        PlainSocket listener = plainListen();
+        TClientSocket client;
+        bool refuse = true;
+        int connects = 0;
+        client.OnConnecting = [&](QObject *, TCustomWinSocket *) {
+            if (refuse)
+                throw Error("not now");
+        };
+        client.OnConnect = [&](QObject *, TCustomWinSocket *) { ++connects; };
+        client.SetAddress("127.0.0.1");
+        client.SetPort(listener.localPort());
+        QVERIFY_THROWS_EXCEPTION(Error, client.SetActive(true));
+        runLoopFor(300);
+        QCOMPARE(connects, 0);
+        QVERIFY(!client.Active());
+        QCOMPARE(client.Socket()->OsHandle(), invalidSocketHandle);
+        refuse = false;
+        client.SetActive(true);
+        QTRY_COMPARE(connects, 1);
     }
 
     void deactivationDestroysOpenConnectionsNewestFirst()
