@@ -73,8 +73,13 @@ void RecordFramer::feed(std::span<const std::uint8_t> bytes, const RecordSink &s
 bool RecordFramer::cut(std::span<const std::uint8_t> bytes, const RecordSink &sink)
 {
     while (!bytes.empty()) {
-        // Only the record under way is copied in, so the buffer never grows past it.
-        const std::size_t want = buffer_.size() < 4 ? 4 : recordTotal(buffer_.data());
+        // Only the record under way is copied in, so the buffer never grows past it. A record
+        // whose header is in this read is copied in one go.
+        std::size_t want = 4;
+        if (buffer_.size() >= 4)
+            want = recordTotal(buffer_.data());
+        else if (buffer_.empty() && bytes.size() >= 4)
+            want = recordTotal(bytes.data());
         const std::size_t take = std::min(bytes.size(), want - buffer_.size());
         append(bytes.first(take), want);
         bytes = bytes.subspan(take);
