@@ -6,6 +6,8 @@
 #include "app/UnitDuetra.h"
 #include "platform/gamesettings.h"
 
+#include <QFileInfo>
+
 namespace bramblet {
 
 QString helpFileName()
@@ -16,6 +18,8 @@ QString helpFileName()
     return QStringLiteral("联机问题解答.html");
 #endif
 }
+
+QString playersHelpFileName() { return QStringLiteral("联机问题解答.chm"); }
 
 EnvironmentChecks::EnvironmentChecks(ProcessFlags &flags, Services services) : flags_(flags), s_(std::move(services))
 {
@@ -86,7 +90,9 @@ void EnvironmentChecks::BalloonHintClick(QWidget *owner)
 {
     if (!flags_.HelpBalloonActive)
         return;
-    if (!s_.shell->openDocument(s_.helpFilePath))
+    // Looked for at each click: the file may have been put there while the program ran.
+    const bool playersHelp = !s_.playersHelpPath.isEmpty() && QFileInfo(s_.playersHelpPath).isFile();
+    if (!s_.shell->openDocument(playersHelp ? s_.playersHelpPath : s_.helpFilePath))
         s_.messages->show(owner, QStringLiteral("帮助文件损坏！"), applicationTitle(), MessageIcon::None);
 }
 

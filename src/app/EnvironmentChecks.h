@@ -28,7 +28,9 @@ public:
         std::function<QString(const QString &path)> getFileVersion;
         std::function<bool()> isAdministrator;
         std::function<void(const QString &title, const QString &text)> showBalloon;
+        // The built-in help page, and the players' own help file, which wins where it lies.
         QString helpFilePath;
+        QString playersHelpPath;
     };
 
     EnvironmentChecks(ProcessFlags &flags, Services services);
@@ -46,7 +48,10 @@ private:
     bool running_ = false;
 };
 
-// The file name of the players' help beside the program.
+// The file name of the built-in help page beside the program.
 QString helpFileName();
+// The help file the players know, opened with the desktop's viewer where it lies beside
+// the program.
+QString playersHelpFileName();
 
 } // namespace bramblet

@@ -4,6 +4,9 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusVariant>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -34,15 +37,22 @@ QSystemTrayIcon::MessageIcon qtIcon(BalloonIcon icon)
     return QSystemTrayIcon::NoIcon;
 }
 
-// Qt hands the icon to a StatusNotifier host over D-Bus when one is registered; its balloons
-// then become desktop notifications, which may not exist. Otherwise Qt docks into the X11
-// tray and draws its own balloons.
+// Qt hands the icon to a StatusNotifier host over D-Bus when a watcher says a host is
+// registered (the same two looks Qt makes); its balloons then become desktop notifications,
+// which may not exist, and a click reaches us as an activation, never as a double-click.
+// Otherwise Qt docks into the X11 tray and draws its own balloons.
 bool statusNotifierInUse()
 {
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface())
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(watcher).value())
         return false;
-    return bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
+    QDBusMessage get = QDBusMessage::createMethodCall(watcher, QStringLiteral("/StatusNotifierWatcher"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusReply<QDBusVariant> reply = bus.call(get, QDBus::Block, 5000);
+    return reply.isValid() && reply.value().variant().toBool();
 }
 
 class QtTrayHost : public ITrayHost {
@@ -83,6 +93,7 @@ public:
 
     bool trayAvailable() const override { return available_; }
     bool trayShowsMessages() const override { return available_ && !statusNotifier_; }
+    bool reportsDoubleClick() const override { return !statusNotifier_; }
     void setIcon(const QIcon &icon) override { tray_.setIcon(icon); }
     void setToolTip(const QString &tip) override { tray_.setToolTip(withLineFeeds(tip)); }
     void setVisible(bool visible) override { tray_.setVisible(visible); }
@@ -99,10 +110,11 @@ public:
     }
 
 private:
-    QSystemTrayIcon tray_;
-    QTimer watch_;
+    // Looked at before the icon is made, as Qt does when it picks its tray.
     bool statusNotifier_;
     bool available_;
+    QSystemTrayIcon tray_;
+    QTimer watch_;
 };
 
 } // namespace

@@ -28,6 +28,9 @@ public:
     // The tray draws balloons itself. Where its balloons would be handed on to a desktop
     // service instead (which may not exist), the caller picks the route.
     virtual bool trayShowsMessages() const = 0;
+    // The tray tells a double-click from a click. StatusNotifier trays (KDE, GNOME with the
+    // AppIndicator extension) report only an activation.
+    virtual bool reportsDoubleClick() const = 0;
 
     virtual void setIcon(const QIcon &icon) = 0;
     // Line breaks come as CR LF, as the program keeps its texts.

@@ -361,6 +361,10 @@ void TTrayIcon::activated(ITrayHost::Activation reason)
         // Qt reports a left click as one event; it stands for button down and up.
         leftButtonDown();
         leftButtonUp();
+        // A tray that reports no double-click would leave OnDblClick, the way back from the
+        // tray, unreachable: its activation counts as the double-click.
+        if (!host_->reportsDoubleClick())
+            leftDoubleClick();
         break;
     case ITrayHost::Activation::DoubleClick:
         leftDoubleClick();

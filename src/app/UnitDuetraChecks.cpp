@@ -7,30 +7,19 @@
 #include "app/TrayIcon.h"
 #include "core/peversion.h"
 #include "platform/gamesettings.h"
+#include "platform/mappedfile.h"
 #include "platform/privileges.h"
 
-#include <QFile>
 #include <QShowEvent>
-
-#include <span>
 
 namespace bramblet {
 
-namespace {
-// A version resource sits in the first megabytes of any executable; a larger file is read
-// no further than this.
-constexpr qint64 kMaxExecutableBytes = 512LL * 1024 * 1024;
-} // namespace
-
 QString TBrambletMainForm::GetFileVersion(const QString &path)
 {
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray image = file.read(kMaxExecutableBytes);
-    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t *>(image.constData()),
-                                              static_cast<std::size_t>(image.size()));
-    return QString::fromStdString(pe::fileVersion(bytes));
+    // Mapped, not read: the parser touches the headers and the version resource only, so a
+    // huge file costs no more than a small one, and a FIFO or device gives no bytes at all.
+    const platform::MappedFile file(path);
+    return QString::fromStdString(pe::fileVersion(file.bytes()));
 }
 
 void TBrambletMainForm::createChecks()
@@ -59,6 +48,7 @@ void TBrambletMainForm::createChecks()
         TrayIcon1->ShowBalloon(title, text, BalloonIcon::Info, 10);
     };
     s.helpFilePath = programFolder() + helpFileName();
+    s.playersHelpPath = programFolder() + playersHelpFileName();
     checks_ = std::make_unique<EnvironmentChecks>(processFlags(), std::move(s));
 }
 

@@ -71,19 +71,29 @@ using RecordSink = std::function<void(const Record &)>;
 // failing one are still buffered for the next feed.
 class RecordFramer {
 public:
-    RecordFramer();
-
     void feed(std::span<const std::uint8_t> bytes, const RecordSink &sink);
 
     // Forgets any partial record.
-    void reset() noexcept { length_ = 0; }
+    void reset() noexcept
+    {
+        buffer_ = {};
+        backlog_ = {};
+    }
 
-    // Bytes of an unfinished record waiting for the rest (at most MaxRecordSize - 1).
-    std::size_t buffered() const noexcept { return length_; }
+    // Bytes waiting: an unfinished record, and what a failing sink left unread.
+    std::size_t buffered() const noexcept { return buffer_.size() + backlog_.size(); }
+
+    // Bytes of memory the framer holds: it grows with the record under way, not ahead of it.
+    std::size_t held() const noexcept { return buffer_.capacity() + backlog_.capacity(); }
 
 private:
-    std::vector<std::uint8_t> buffer_; // still scrambled up to the next record cut
-    std::size_t length_ = 0;
+    // False once a reset record has ended the feed.
+    bool cut(std::span<const std::uint8_t> bytes, const RecordSink &sink);
+    void append(std::span<const std::uint8_t> bytes, std::size_t recordSize);
+    void fitBuffer();
+
+    std::vector<std::uint8_t> buffer_;  // the record under way, still scrambled
+    std::vector<std::uint8_t> backlog_; // the rest of a read whose sink failed
 };
 
 } // namespace bramblet::playerchannel

@@ -12,6 +12,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+
 using namespace bramblet;
 using bramblet::test::FakeTrayHost;
 using bramblet::test::RecordingMessages;
@@ -38,6 +46,18 @@ public:
         return answer;
     }
 };
+
+// Bytes this process has read through read() and the like so far.
+qint64 bytesRead()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
 
 } // namespace
 
@@ -129,14 +149,78 @@ private slots:
         QVERIFY(TBrambletMainForm::GetFileVersion(path).isEmpty());
     }
 
+    // A path typed into the file dialog may name anything; the window must not wait on it.
+    void filesThatAreNoPlainExecutables_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("version");
+        QTest::newRow("FIFO without a writer") << "fifo" << "";
+        QTest::newRow("endless device") << "/dev/zero" << "";
+        QTest::newRow("terminal without input") << "pty" << "";
+        QTest::newRow("directory") << "dir" << "";
+        QTest::newRow("4 GiB sparse, version at the start") << "sparse-pe" << "1.2.0.1";
+        QTest::newRow("4 GiB sparse, no executable") << "sparse" << "";
+    }
+    void filesThatAreNoPlainExecutables()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, version);
+        QString path = kind.startsWith(QLatin1Char('/')) ? kind : dir.filePath(kind);
+        int terminal = -1;
+        if (kind == QLatin1String("pty")) {
+            terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+            QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+            path = QFile::decodeName(::ptsname(terminal));
+        } else if (kind == QLatin1String("fifo")) {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        } else if (kind == QLatin1String("dir")) {
+            QVERIFY(QDir(dir.path()).mkpath(kind));
+        } else if (kind.startsWith(QLatin1String("sparse"))) {
+            if (kind == QLatin1String("sparse-pe"))
+                QVERIFY(writeFile(path, test::buildPe(test::simpleVersionBlock("1.2.0.1"))));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            if (!f.resize(qint64(4) << 30))
+                QSKIP("this file system takes no 4 GiB sparse file");
+        }
+        const qint64 before = bytesRead();
+        auto result = std::async(std::launch::async, [path] { return TBrambletMainForm::GetFileVersion(path); });
+        const bool prompt = result.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        // Let a stuck reader go, so that a failure is reported and not a hang.
+        if (!prompt && kind == QLatin1String("fifo")) {
+            const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+        if (terminal >= 0)
+            ::close(terminal); // a reader of the other side now gets an error
+
+        const QString got = result.get();
+        QVERIFY2(prompt, "GetFileVersion waited on the file");
+        QCOMPARE(got, version);
+        QVERIFY2(bytesRead() - before < (1 << 20), qPrintable(QString::number(bytesRead() - before)));
+        QFile::remove(path);
+    }
+
+    void helpBalloonClickOpensTheHelpBesideTheProgram_data()
+    {
+        QTest::addColumn<bool>("playersHelp");
+        QTest::newRow("the players' help file lies beside the program") << true;
+        QTest::newRow("none there: the built-in page") << false;
+    }
     void helpBalloonClickOpensTheHelpBesideTheProgram()
     {
+        QFETCH(bool, playersHelp);
+        const QString chm = dir.filePath(QStringLiteral("联机问题解答.chm"));
+        QFile::remove(chm);
+        if (playersHelp)
+            QVERIFY(writeFile(chm, test::ByteVector{'I', 'T', 'S', 'F'}));
         TBrambletMainForm form(services(&shell));
         form.show();
         QTRY_COMPARE(host->balloons.size(), 1);
         host->clickBalloon();
         QTRY_COMPARE(shell.opened.size(), 1);
-        QCOMPARE(shell.opened[0], dir.path() + QLatin1Char('/') + helpFileName());
+        QCOMPARE(shell.opened[0], playersHelp ? chm : dir.path() + QLatin1Char('/') + helpFileName());
         // After the link's balloon, a click does nothing.
         processFlags().HelpBalloonActive = false;
         host->clickBalloon();

@@ -143,19 +143,23 @@ private slots:
 
     void clickVersusDoubleClick_data()
     {
+        QTest::addColumn<bool>("trayDoubleClicks");
         QTest::addColumn<bool>("doubleClick");
         QTest::addColumn<int>("clicks");
         QTest::addColumn<int>("doubleClicks");
-        QTest::newRow("single click reports a click after the double-click time") << false << 1 << 0;
-        QTest::newRow("double-click suppresses the click") << true << 0 << 1;
+        QTest::newRow("single click reports a click after the double-click time") << true << false << 1 << 0;
+        QTest::newRow("double-click suppresses the click") << true << true << 0 << 1;
+        QTest::newRow("tray without double-clicks: its click is the double-click") << false << false << 0 << 1;
     }
     void clickVersusDoubleClick()
     {
+        QFETCH(bool, trayDoubleClicks);
         QFETCH(bool, doubleClick);
         QFETCH(int, clicks);
         QFETCH(int, doubleClicks);
         QGuiApplication::styleHints()->setMouseDoubleClickInterval(60);
         Rig rig;
+        rig.host->doubleClicks = trayDoubleClicks;
         int clicked = 0;
         int doubled = 0;
         rig.tray->OnClick = [&](TTrayIcon *) { ++clicked; };

@@ -148,6 +148,36 @@ private slots:
         QCOMPARE(int(f.buffered()), leftOver);
     }
 
+    // An idle or slow connection holds memory for the bytes it sent, not for a whole record.
+    void heldMemoryFollowsTheRecord_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QList<int>>("cuts");
+        QTest::addColumn<int>("atMost");
+        const QByteArray large = record(2, 2, payloadOf(65535, 'L'));
+        QTest::newRow("one byte") << large.left(1) << QList<int>{} << 16;
+        QTest::newRow("a header announcing the largest record") << large.left(4) << QList<int>{} << 16;
+        QTest::newRow("half the largest record") << large.left(33000) << QList<int>(32, 1000) << 2 * 33000;
+        QTest::newRow("largest record in 1000-byte reads, then idle") << large << QList<int>(66, 1000) << 1024;
+        QTest::newRow("largest record then a byte of the next")
+            << large + large.left(1) << QList<int>{int(large.size())} << 1024;
+    }
+    void heldMemoryFollowsTheRecord()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QList<int>, cuts);
+        QFETCH(int, atMost);
+        RecordFramer f;
+        Seen seen;
+        qsizetype pos = 0;
+        for (int cut : cuts) {
+            f.feed(bytesOf(stream.mid(pos, cut)), seen.sink());
+            pos += cut;
+        }
+        f.feed(bytesOf(stream.mid(pos)), seen.sink());
+        QVERIFY2(f.held() <= std::size_t(atMost), qPrintable(QString::number(f.held())));
+    }
+
     void payloadUnscrambledInPlace()
     {
         const QByteArray p1 = payloadOf(77, 'p');

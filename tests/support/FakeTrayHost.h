@@ -23,6 +23,7 @@ class FakeTrayHost : public ITrayHost {
 public:
     bool trayAvailable() const override { return available; }
     bool trayShowsMessages() const override { return available && showsMessages; }
+    bool reportsDoubleClick() const override { return doubleClicks; }
     void setIcon(const QIcon &i) override { icon = i; }
     void setToolTip(const QString &tip) override { toolTip = tip; }
     void setVisible(bool v) override
@@ -63,6 +64,7 @@ public:
 
     bool available = true;
     bool showsMessages = true;
+    bool doubleClicks = true;
     bool visible = false;
     bool balloonUp = false;
     QIcon icon;

@@ -1,7 +1,7 @@
 #pragma once
 
-// A private X display (Xvfb) and optionally a tray host on it, started before the test's
-// QApplication exists. Only the processes started here are ever signalled, by their PID.
+// A private X display (Xvfb) and optionally a tray host on it or a session bus beside it,
+// started before the test's QApplication exists. Only the processes started here are ever signalled, by their PID.
 
 #include <QStandardPaths>
 #include <QString>
@@ -77,6 +77,47 @@ public:
         return true;
     }
 
+    // Starts a private session bus listening in `folder`, with no services to activate, so
+    // that only what the test registers lives there. The bus's address, or empty (with
+    // `reason()` saying why).
+    std::string startSessionBus(const std::string &folder)
+    {
+        if (!onPath("dbus-daemon")) {
+            fail("dbus-daemon is not installed (tools/deps installs it)");
+            return {};
+        }
+        const std::string config = folder + "/session.conf";
+        const std::string socket = folder + "/bus";
+        const std::string text = "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                                 " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                                 "<busconfig><type>session</type><listen>unix:path=" +
+                                 socket +
+                                 "</listen><policy context=\"default\"><allow send_destination=\"*\"/>"
+                                 "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
+        const int fd = ::open(config.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        if (fd >= 0)
+            ::close(fd);
+        if (!written) {
+            fail("the bus configuration could not be written");
+            return {};
+        }
+        const pid_t pid = spawn({"dbus-daemon", "--config-file=" + config, "--nofork"}, {});
+        for (int i = 0; i < 100 && pid > 0 && !exists(socket); ++i) { // at most 10 s
+            if (ended(pid))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (pid <= 0 || !exists(socket) || ended(pid)) {
+            if (pid > 0)
+                endProcess(pid);
+            fail("dbus-daemon could not be started here");
+            return {};
+        }
+        bus_ = pid;
+        return "unix:path=" + socket;
+    }
+
     // Ends the tray hosts started here, as a crashing tray would go.
     void stopTrayHosts()
     {
@@ -90,6 +131,9 @@ public:
         for (pid_t pid : children_)
             endProcess(pid);
         children_.clear();
+        if (bus_ > 0)
+            endProcess(bus_);
+        bus_ = -1;
         if (xvfb_ > 0)
             endProcess(xvfb_);
         xvfb_ = -1;
@@ -162,6 +206,7 @@ private:
     }
 
     pid_t xvfb_ = -1;
+    pid_t bus_ = -1;
     std::vector<pid_t> children_;
     std::string display_;
     std::string reason_;

@@ -1,0 +1,179 @@
+// The tray icon in a StatusNotifier tray, as on KDE and on GNOME with the AppIndicator
+// extension: Qt's own D-Bus tray item on a private X display and a private session bus, on
+// which the test plays the desktop's watcher and host.
+#include "app/Services.h"
+#include "app/TrayIcon.h"
+#include "app/UnitDuetra.h"
+#include "support/PrivateDisplay.h"
+#include "support/QuietDesktop.h"
+#include "support/RecordingMessages.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+using namespace bramblet;
+
+namespace {
+
+QString skipReason;
+QString busAddress;
+
+} // namespace
+
+// The desktop's StatusNotifierWatcher, with a host registered. It lives on a thread of its
+// own: Qt asks it about the host with a blocking call from the main thread.
+class StatusNotifierWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+public:
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+    QStringList items() const
+    {
+        QMutexLocker lock(&mutex_);
+        return items_;
+    }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString &service)
+    {
+        {
+            QMutexLocker lock(&mutex_);
+            items_ << service;
+        }
+        emit StatusNotifierItemRegistered(service);
+    }
+    void RegisterStatusNotifierHost(const QString &) {}
+
+signals:
+    void StatusNotifierItemRegistered(const QString &service);
+    void StatusNotifierHostRegistered();
+
+private:
+    mutable QMutex mutex_;
+    QStringList items_;
+};
+
+class TestTrayStatusNotifier : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (!skipReason.isEmpty())
+            QSKIP(qPrintable(skipReason));
+        watcherThread.start();
+        watcher.moveToThread(&watcherThread);
+        desktop = QDBusConnection::connectToBus(busAddress, QStringLiteral("desktop"));
+        QVERIFY2(desktop.isConnected(), qPrintable(desktop.lastError().message()));
+        // The watcher's D-Bus side is made in its own thread.
+        bool registered = false;
+        QMetaObject::invokeMethod(
+            &watcher,
+            [&] {
+                registered = desktop.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                                    QDBusConnection::ExportAllSlots |
+                                                        QDBusConnection::ExportAllSignals |
+                                                        QDBusConnection::ExportAllProperties) &&
+                             desktop.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+            },
+            Qt::BlockingQueuedConnection);
+        QVERIFY(registered);
+
+        services.messages = &messages;
+        bramblet::test::quietDesktop(services);
+        services.quitApplication = [] {};
+        form = std::make_unique<TBrambletMainForm>(services);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        // Qt's item announces itself to the watcher once the icon is shown.
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.items().size(), 1, 15000);
+    }
+
+    void clickOnTheIconBringsTheWindowBack()
+    {
+        QVERIFY(form->TrayIcon1->host().trayAvailable());
+        form->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000); // into the tray
+        // The host's left click: an activation of the item, never a double-click.
+        QDBusMessage activate = QDBusMessage::createMethodCall(
+            watcher.items().constFirst(), QStringLiteral("/StatusNotifierItem"),
+            QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+        activate << 10 << 10;
+        const QDBusPendingCall call = desktop.asyncCall(activate);
+        QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
+        QVERIFY(!form->isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(call.isFinished(), 10000);
+        QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+    }
+
+    void cleanupTestCase()
+    {
+        form.reset();
+        if (watcherThread.isRunning())
+            QMetaObject::invokeMethod(
+                &watcher,
+                [this] {
+                    desktop.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+                    desktop.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+                    watcher.moveToThread(QCoreApplication::instance()->thread());
+                },
+                Qt::BlockingQueuedConnection);
+        QDBusConnection::disconnectFromBus(QStringLiteral("desktop"));
+        watcherThread.quit();
+        watcherThread.wait(10000);
+    }
+
+private:
+    StatusNotifierWatcher watcher;
+    QThread watcherThread;
+    QDBusConnection desktop{QString()};
+    test::RecordingMessages messages;
+    MainFormServices services;
+    std::unique_ptr<TBrambletMainForm> form;
+};
+
+int main(int argc, char *argv[])
+{
+    test::PrivateDisplay display;
+    QTemporaryDir runtime; // made before Qt runs; removed after it
+    if (!runtime.isValid()) {
+        skipReason = QStringLiteral("no temporary folder");
+    } else if (!display.start()) {
+        skipReason = QStringLiteral("no X display: ") + display.reason();
+    } else {
+        busAddress = QString::fromStdString(display.startSessionBus(runtime.path().toStdString()));
+        if (busAddress.isEmpty())
+            skipReason = QStringLiteral("no session bus: ") + display.reason();
+    }
+    if (skipReason.isEmpty()) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("DISPLAY", display.display().toLocal8Bit());
+        // Qt's tray looks for the watcher on the session bus; this one is ours alone.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress.toLocal8Bit());
+        QFile::setPermissions(runtime.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    }
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        TestTrayStatusNotifier test;
+        status = QTest::qExec(&test, argc, argv);
+    }
+    display.stop();
+    return status;
+}
+
+#include "tst_traystatusnotifier.moc"
