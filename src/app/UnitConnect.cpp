@@ -253,6 +253,7 @@ void TFormConnect::FormShow()
     Panel1->hide();
     Timer1->start();
     serverRetryError_.clear();
+    failedClientAttempts_ = 0;
     if (isServer()) {
         activateServer();
     } else {
@@ -329,6 +330,8 @@ void TFormConnect::Timer1Timer()
     }
     if (ClientSocket1->Active())
         return;
+    // Not connected a whole period after it began: the attempt got no answer.
+    clientAttemptFailed(++failedClientAttempts_);
     ClientSocket1->SetAddress(PeerAddress.toStdString());
     try {
         ClientSocket1->SetActive(true);

@@ -130,6 +130,7 @@ private:
     // so nothing can restart a timer or a socket once the close has begun.
     bool open_ = false;
     std::string serverRetryError_; // the listen failure already shown in this show
+    int failedClientAttempts_ = 0;  // in this show
     // One stream per connection: a message split over reads, or several in one read, come
     // out whole and in order.
     negotiation::Reassembler clientStream_;
