@@ -34,13 +34,16 @@ int main(int argc, char *argv[])
 
     bramblet::SessionEnd sessionEnd(app);
 
-    // The home router, asked on a thread of its own; the main window starts the search.
-    bramblet::RouterPortMapper router;
+    // The home router, asked on a thread of its own; the main window starts the search. Tests
+    // of the real program outside a network namespace of their own turn it off.
+    std::unique_ptr<bramblet::RouterPortMapper> router;
+    if (qEnvironmentVariable("BRAMBLET_ROUTER") != QLatin1String("off"))
+        router = std::make_unique<bramblet::RouterPortMapper>();
 
     bramblet::MainFormServices services;
     services.messages = &messages;
     services.companion = companion.get();
-    services.portMapper = &router;
+    services.portMapper = router.get();
     bramblet::StartupOptions options;
     options.mainCreated = [&sessionEnd](bramblet::TBrambletMainForm &form) {
         sessionEnd.attach(&form);

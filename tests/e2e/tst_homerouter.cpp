@@ -155,7 +155,7 @@ NFT
             qWarning("%s", qPrintable(error));
             return false;
         }
-        return copy.start(kLan, display.name()) &&
+        return copy.start(kLan, display.name(), {QStringLiteral("BRAMBLET_ROUTER=on")}) &&
                waitFor([&] { return logHas(copy.uiLog(), QStringLiteral("startup"), QStringLiteral("main-created")); }, 30000);
     }
 
