@@ -6,6 +6,7 @@
 #include "app/ConnectDialogApi.h"
 #include "app/ErrorBox.h"
 #include "app/MessageService.h"
+#include "core/address.h"
 #include "core/negotiation.h"
 #include "core/router.h"
 #include "net/PortMapper.h"
@@ -80,8 +81,11 @@ void TBrambletMainForm::createRouter()
             if (stage == IPortMapper::Stage::Discovered) {
                 advice = router::adviceAtStart(answer);
             } else if (stage == IPortMapper::Stage::Opened) {
+                // The router's word for this machine wins; the host name lookup may wait on a
+                // name server, so it runs only when the router gave none.
                 QString local;
-                GetLocalIP(local);
+                if (!address::isDottedQuad(answer.lanAddress))
+                    GetLocalIP(local);
                 advice = router::adviceForServer(answer, local.toStdString());
             } else {
                 return;

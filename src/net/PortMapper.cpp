@@ -75,25 +75,30 @@ public:
 
     router::RouterAnswer discover()
     {
+        // An external address no router can have outside is garbage: try the other protocol.
         forget();
-        if (discoverNatpmp() || discoverUpnp())
+        if (discoverNatpmp() && usableAddress())
             return found_;
-        return {};
+        forget();
+        if (discoverUpnp() && usableAddress())
+            return found_;
+        forget();
+        return silent();
     }
 
     router::RouterAnswer open()
     {
         if (method_ == Method::None && !discover().answered)
-            return {};
+            return silent();
         router::RouterAnswer answer = found_;
         answer.ports.clear();
         for (const router::LinkPort &port : router::LinkPorts) {
             const std::optional<router::PortAnswer> result =
                 method_ == Method::NatPmp ? mapNatpmp(port) : mapUpnp(port, answer.permanentOnly);
             if (!result) {
-                // No answer, or one that makes no sense: as good as no router.
-                forget();
-                return {};
+                // No answer, or one that makes no sense: as good as no router this time. What
+                // this round did map is still removed at close.
+                return silent();
             }
             answer.ports.push_back(*result);
             if (result->outcome == router::PortOutcome::Mapped &&
@@ -108,6 +113,8 @@ public:
     {
         router::RouterAnswer answer = found_;
         answer.ports.clear();
+        if (method_ == Method::None)
+            mapped_.clear(); // no router to ask
         for (const router::LinkPort &port : mapped_) {
             if (method_ == Method::NatPmp ? unmapNatpmp(port) : unmapUpnp(port))
                 answer.ports.push_back({port, router::PortOutcome::Mapped, 0});
@@ -121,6 +128,19 @@ public:
 private:
     enum class Method { None, NatPmp, Upnp };
 
+    bool usableAddress() const
+    {
+        return router::classifyExternalAddress(found_.externalAddress) != router::AddressClass::Unusable;
+    }
+
+    // No router: only this machine's address on the way to the gateway, for forwarding by hand.
+    router::RouterAnswer silent() const
+    {
+        router::RouterAnswer answer;
+        answer.lanAddress = routeAddress_;
+        return answer;
+    }
+
     void forget()
     {
         method_ = Method::None;
@@ -128,6 +148,8 @@ private:
         if (haveUrls_)
             FreeUPNPUrls(&urls_);
         haveUrls_ = false;
+        urls_ = {};
+        data_ = {};
     }
 
     Clock::time_point natpmpDeadline() const { return Clock::now() + std::chrono::milliseconds(options_.natpmpWaitMs); }
@@ -144,8 +166,9 @@ private:
         std::string lan;
         sockaddr_in local{};
         socklen_t length = sizeof local;
-        if (::getsockname(session.s, reinterpret_cast<sockaddr *>(&local), &length) == 0)
+        if (::getsockname(session.s, reinterpret_cast<sockaddr *>(&local), &length) == 0 && local.sin_addr.s_addr != 0)
             lan = dotted(local.sin_addr);
+        routeAddress_ = lan; // the socket is connected to the gateway: the route's own source
         ::closenatpmp(&session);
         if (r < 0 || response.type != NATPMP_RESPTYPE_PUBLICADDRESS)
             return false;
@@ -283,6 +306,7 @@ private:
     bool haveUrls_ = false;
     std::vector<router::LinkPort> mapped_;
     std::uint32_t grantedLease_ = 0;
+    std::string routeAddress_;
 };
 
 } // namespace
