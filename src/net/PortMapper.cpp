@@ -227,8 +227,14 @@ private:
 
     bool discoverUpnp()
     {
+        // The library waits the whole delay for each kind of device it searches: two kinds,
+        // each half the time, keep the search within its bound. A newer gateway answers for
+        // the older kind too.
+        static const char *const kinds[] = {"urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+                                            "urn:schemas-upnp-org:device:InternetGatewayDevice:2", nullptr};
         int error = 0;
-        UPNPDev *devices = ::upnpDiscover(options_.upnpWaitMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error);
+        UPNPDev *devices = ::upnpDiscoverDevices(kinds, std::max(options_.upnpWaitMs / 2, 100), nullptr, nullptr,
+                                                 UPNP_LOCAL_PORT_ANY, 0, 2, &error, 0);
         if (!devices)
             return false;
         char lan[64] = {};
