@@ -60,7 +60,7 @@ void TBrambletMainForm::createRouter()
             return;
         const router::Advice advice =
             router::adviceForClient(failedAttempts, clientPeer_.toStdString(), negotiation::Port);
-        if (advice.kind != router::AdviceKind::Nothing && failedAttempts == router::ClientAttemptsBeforeAdvice)
+        if (advice.kind != router::AdviceKind::Nothing) // said once: the same text is not logged again
             showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), QString::fromStdString(advice.text));
     });
 
