@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace bramblet {
 
@@ -29,6 +30,23 @@ public:
     // Closes the dialog; when it is not open this only stops its sockets and timers again.
     virtual void CloseDialog() = 0;
     virtual ConnectResults Results() const = 0;
+
+    // Told, as a CLIENT, each time a connection attempt of the current show ended without an
+    // answer, with the count so far in this show.
+    void SetOnClientAttemptFailed(std::function<void(int failedAttempts)> handler)
+    {
+        onClientAttemptFailed_ = std::move(handler);
+    }
+
+protected:
+    void tellClientAttemptFailed(int failedAttempts)
+    {
+        if (onClientAttemptFailed_)
+            onClientAttemptFailed_(failedAttempts);
+    }
+
+private:
+    std::function<void(int)> onClientAttemptFailed_;
 };
 
 } // namespace bramblet

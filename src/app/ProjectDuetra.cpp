@@ -6,6 +6,7 @@
 #include "app/Startup.h"
 #include "app/UnitDuetra.h"
 #include "external/companion.h"
+#include "net/PortMapper.h"
 #include "platform/paths.h"
 
 #include <memory>
@@ -33,9 +34,16 @@ int main(int argc, char *argv[])
 
     bramblet::SessionEnd sessionEnd(app);
 
+    // The home router, asked on a thread of its own; the main window starts the search. Tests
+    // of the real program outside a network namespace of their own turn it off.
+    std::unique_ptr<bramblet::RouterPortMapper> router;
+    if (qEnvironmentVariable("BRAMBLET_ROUTER") != QLatin1String("off"))
+        router = std::make_unique<bramblet::RouterPortMapper>();
+
     bramblet::MainFormServices services;
     services.messages = &messages;
     services.companion = companion.get();
+    services.portMapper = router.get();
     bramblet::StartupOptions options;
     options.mainCreated = [&sessionEnd](bramblet::TBrambletMainForm &form) {
         sessionEnd.attach(&form);

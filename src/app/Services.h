@@ -23,6 +23,7 @@ class ICompanionLibrary;
 }
 class ITrayHost;
 class INotificationService;
+class IPortMapper;
 
 // What the main window needs from outside. The program hands in the real services; tests
 // hand in recorders.
@@ -53,6 +54,8 @@ struct MainFormServices {
     std::function<bool()> isAdministrator;
     // Makes the one connect dialog, owned by the given main window; empty: the real dialog.
     std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> createConnectDialog;
+    // Asks the home router for the link's ports; none: the router is never asked.
+    IPortMapper *portMapper = nullptr;
 };
 
 } // namespace bramblet

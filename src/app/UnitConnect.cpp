@@ -259,6 +259,7 @@ void TFormConnect::FormShow()
     Timer1->start();
     toldThisShow_.clear();
     peerAddressArrived_ = false;
+    failedClientAttempts_ = 0;
     retrySockets();
 }
 
@@ -304,6 +305,9 @@ void TFormConnect::Button1Click()
 
 void TFormConnect::Timer1Timer()
 {
+    // Not connected a whole period after the last tick: that period's attempts got no answer.
+    if (open_ && !isServer() && !ClientSocket1->Active())
+        tellClientAttemptFailed(++failedClientAttempts_);
     retrySockets();
 }
 

@@ -148,6 +148,7 @@ private:
     // The SERVER has had the peer's NegAddress in this show, so PeerAddress is the address
     // seen on that connection; only then may a SpeedOpen from it start the test.
     bool peerAddressArrived_ = false;
+    int failedClientAttempts_ = 0; // CLIENT periods without a connection, in this show
     // One stream per connection: a message split over reads, or several in one read, come
     // out whole and in order.
     negotiation::Reassembler clientStream_;

@@ -102,6 +102,7 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     }
 
     FormCreate();
+    createRouter(); // needs the connect dialog
 }
 
 TBrambletMainForm::~TBrambletMainForm() = default;
@@ -213,6 +214,9 @@ void TBrambletMainForm::FormClose()
     // 3. The local server.
     appendUiLog(QStringLiteral("close"), {QStringLiteral("stop-local-server")});
     external::stopLocalServer(programFolder());
+
+    // 4. The ports opened on the home router go back.
+    routerAtClose();
 }
 
 void TBrambletMainForm::N1Click() { close(); }

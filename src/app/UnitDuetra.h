@@ -68,6 +68,9 @@ public:
     // Below the buttons, only while there is no tray: the hint and the balloons no tray or
     // notification could show. A click on a balloon there counts as a balloon click.
     QLabel *StatusLine = nullptr;
+    // Below the controls (and below StatusLine when both show): what the home router allows,
+    // the address to give the friend, or what stands in the way (UnitDuetraRouter.cpp).
+    QLabel *RouterLine = nullptr;
     // The player channel: TCP, all interfaces, inactive until a link on the SERVER side
     // opens it (UnitDuetraChannel.cpp).
     TServerSocket *ServerSocket1 = nullptr;
@@ -133,6 +136,14 @@ private:
     void restoreHostsAtClose();
     void createPlayerChannel(); // UnitDuetraChannel.cpp
     void showStatusLine(const QString &text);
+    void layoutBelowControls();
+    void createRouter(); // UnitDuetraRouter.cpp
+    void showRouterAdvice(const QString &kind, const QString &text);
+    // The link start's part: the ports opened before a SERVER waits, given back on a CLIENT
+    // press and when a SERVER press ends without a link.
+    void routerBeforeDialog(bool server, const QString &peer);
+    void routerAfterDialog(bool server, bool linked);
+    void routerAtClose();
 
     MainFormServices services_;
     std::unique_ptr<hosts::HostsRedirect> hosts_;
@@ -145,6 +156,9 @@ private:
     // Each player connection's reassembly, owned by ServerSocket1 (UnitDuetraChannel.cpp).
     class PlayerConnections;
     PlayerConnections *playerConnections_ = nullptr;
+    // The peer a CLIENT press is trying, for the advice after its failed attempts.
+    QString clientPeer_;
+    bool clientPressed_ = false;
 };
 
 } // namespace bramblet

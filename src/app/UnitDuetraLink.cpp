@@ -66,7 +66,9 @@ void TBrambletMainForm::startLink(std::int32_t role)
     if (!hostsReadyForLink())
         return;
 
-    // 5.-6. The connect dialog meets the peer; anything but a completed test ends here.
+    // 5.-6. The connect dialog meets the peer; anything but a completed test ends here. The
+    // router is asked for the SERVER's ports while the dialog waits, never in its way.
+    routerBeforeDialog(server, QString::fromStdString(cleaned));
     FormConnect->SetPeerAddress(QString::fromStdString(cleaned));
     FormConnect->SetRole(role);
     FormConnect->ShowModal();
@@ -75,6 +77,7 @@ void TBrambletMainForm::startLink(std::int32_t role)
     if (closed_)
         return;
     const ConnectResults results = FormConnect->Results();
+    routerAfterDialog(server, results.ResultCode == 0);
     if (results.ResultCode != 0)
         return;
 

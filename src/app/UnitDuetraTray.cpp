@@ -77,16 +77,23 @@ void TBrambletMainForm::showStatusLine(const QString &text)
 {
     StatusLine->setText(text);
     StatusLine->setToolTip(text);
-    if (text.isEmpty()) {
-        StatusLine->hide();
-        setFixedSize(kClientWidth, kClientHeight);
-        return;
-    }
+    StatusLine->setVisible(!text.isEmpty());
+    layoutBelowControls();
+}
+
+void TBrambletMainForm::layoutBelowControls()
+{
+    // The window grows by the lines below the buttons, one under the other.
     const int width = kClientWidth - 16;
-    const int height = StatusLine->heightForWidth(width);
-    StatusLine->setGeometry(8, kClientHeight, width, height);
-    StatusLine->show();
-    setFixedSize(kClientWidth, kClientHeight + height + 6);
+    int height = kClientHeight;
+    for (QLabel *line : {StatusLine, RouterLine}) {
+        if (!line || line->text().isEmpty())
+            continue;
+        const int lineHeight = line->heightForWidth(width);
+        line->setGeometry(8, height, width, lineHeight);
+        height += lineHeight + 6;
+    }
+    setFixedSize(kClientWidth, height);
 }
 
 } // namespace bramblet

@@ -1,0 +1,265 @@
+// The program behind a real home router: three network namespaces (LAN, router, WAN), address
+// translation by nftables in the router, and miniupnpd serving UPnP IGD and NAT-PMP on the LAN
+// side. The namespaces have no route out: nothing leaves the machine.
+#include "harness.h"
+#include "support/TempRuntime.h"
+
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace bramblet::e2e;
+
+namespace {
+
+const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
+const QString kLan = QStringLiteral("brarl"), kRouter = QStringLiteral("brarr"), kWan = QStringLiteral("brarw");
+const QString kLanAddress = QStringLiteral("192.168.77.2");
+// Outside every reserved range: miniupnpd refuses to forward for a private external address.
+const QString kExternal = QStringLiteral("11.0.113.1");
+const QString kWanHost = QStringLiteral("11.0.113.2");
+const QByteArray kHosts = "127.0.0.1  localhost\n";
+
+constexpr int kFieldX = 8 + 112 + 88, kFieldY = 8 + 37 + 10;
+constexpr int kServerX = 40 + 49, kButtonY = 112 + 24, kClientX = 200 + 49;
+
+QStringList linesOf(const QString &log, const QString &kind)
+{
+    QStringList out;
+    for (const QString &line : readText(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (line.startsWith(kind + QLatin1Char('\t')))
+            out << line.mid(kind.size() + 1);
+    return out;
+}
+
+bool logHas(const QString &log, const QString &kind, const QString &part)
+{
+    return linesOf(log, kind).join(QLatin1Char('\n')).contains(part);
+}
+
+QString findTool(const QString &name)
+{
+    return QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
+                                                 QStringLiteral("/sbin"), QStringLiteral("/bin")});
+}
+
+} // namespace
+
+class TestHomeRouter : public QObject {
+    Q_OBJECT
+
+    VirtualDisplay display;
+    QTemporaryDir routerDir;
+    QProcess miniupnpd;
+
+    bool makeNetwork(QString &why)
+    {
+        removeNetwork();
+        const QString script = QStringLiteral(R"(set -e
+L=%1; R=%2; W=%3
+ip netns add $L; ip netns add $R; ip netns add $W
+ip link add ${L}v type veth peer name ${R}l
+ip link add ${W}v type veth peer name ${R}w
+ip link set ${L}v netns $L; ip link set ${R}l netns $R; ip link set ${R}w netns $R; ip link set ${W}v netns $W
+ip -n $L addr add %4/24 dev ${L}v
+ip -n $R addr add 192.168.77.1/24 dev ${R}l
+ip -n $R addr add %5/24 dev ${R}w
+ip -n $W addr add %6/24 dev ${W}v
+for n in $L $R $W; do ip -n $n link set lo up; done
+ip -n $L link set ${L}v up; ip -n $R link set ${R}l up; ip -n $R link set ${R}w up; ip -n $W link set ${W}v up
+ip -n $L route add default via 192.168.77.1
+ip netns exec $R sysctl -qw net.ipv4.ip_forward=1
+ip netns exec $R nft -f - <<NFT
+table inet filter {
+  chain forward { type filter hook forward priority 0; policy drop; ct state established,related accept; iifname "${R}l" accept; jump miniupnpd; }
+  chain miniupnpd { }
+  chain prerouting { type nat hook prerouting priority -100; policy accept; jump prerouting_miniupnpd; }
+  chain postrouting { type nat hook postrouting priority 100; policy accept; jump postrouting_miniupnpd; oifname "${R}w" masquerade; }
+  chain prerouting_miniupnpd { }
+  chain postrouting_miniupnpd { }
+}
+NFT
+)")
+                                   .arg(kLan, kRouter, kWan, kLanAddress, kExternal, kWanHost);
+        const CommandResult r = sh(script);
+        if (r.exitCode != 0) {
+            why = QStringLiteral("cannot make the three namespaces: ") + r.output.trimmed();
+            removeNetwork();
+            return false;
+        }
+        return true;
+    }
+
+    void removeNetwork()
+    {
+        sh(QStringLiteral("for n in %1 %2 %3; do ip netns del $n 2>/dev/null; done; true").arg(kLan, kRouter, kWan));
+    }
+
+    bool startRouter()
+    {
+        const QString conf = routerDir.filePath(QStringLiteral("miniupnpd.conf"));
+        const QByteArray text = QStringLiteral("ext_ifname=%1w\nlistening_ip=%1l\nenable_natpmp=yes\nenable_upnp=yes\n"
+                                               "secure_mode=yes\nnotify_interval=60\nlease_file=%2\n"
+                                               "uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b\n"
+                                               "allow 1024-65535 192.168.77.0/24 1024-65535\n"
+                                               "deny 0-65535 0.0.0.0/0 0-65535\n")
+                                    .arg(kRouter, routerDir.filePath(QStringLiteral("leases")))
+                                    .toUtf8();
+        if (!writeBytes(conf, text))
+            return false;
+        miniupnpd.setProcessChannelMode(QProcess::MergedChannels);
+        miniupnpd.setStandardOutputFile(routerDir.filePath(QStringLiteral("miniupnpd.log")));
+        // `ip netns exec` runs miniupnpd in its place, so the PID is the daemon's.
+        miniupnpd.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kRouter, findTool(QStringLiteral("miniupnpd")),
+                                               QStringLiteral("-f"), conf, QStringLiteral("-d"), QStringLiteral("-P"),
+                                               routerDir.filePath(QStringLiteral("miniupnpd.pid"))});
+        return miniupnpd.waitForStarted(5000) &&
+               waitFor([&] { return readText(routerDir.filePath(QStringLiteral("miniupnpd.log"))).contains(QStringLiteral("NAT-PMP")); },
+                       10000);
+    }
+
+    void stopRouter()
+    {
+        if (miniupnpd.state() == QProcess::NotRunning)
+            return;
+        miniupnpd.terminate();
+        if (!miniupnpd.waitForFinished(5000)) {
+            miniupnpd.kill();
+            miniupnpd.waitForFinished(3000);
+        }
+    }
+
+    // The mappings the router holds, as `upnpc -l` from the LAN lists them: "TCP 9001->192.168.77.2:9001".
+    static QStringList mappings()
+    {
+        const CommandResult r = run(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kLan,
+                                                           findTool(QStringLiteral("upnpc")), QStringLiteral("-l")},
+                                    20000);
+        QStringList out;
+        static const QRegularExpression entry(QStringLiteral("^\\s*\\d+\\s+(TCP|UDP)\\s+(\\d+->[\\d.]+:\\d+)"));
+        for (const QString &line : r.output.split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch m = entry.match(line);
+            if (m.hasMatch())
+                out << m.captured(1) + QLatin1Char(' ') + m.captured(2);
+        }
+        out.sort();
+        return out;
+    }
+
+    bool startCopy(ProgramCopy &copy)
+    {
+        const QString error = copy.prepare(bramblet::test::stageDir(), kHosts);
+        if (!error.isEmpty()) {
+            qWarning("%s", qPrintable(error));
+            return false;
+        }
+        return copy.start(kLan, display.name(), {QStringLiteral("BRAMBLET_ROUTER=on")}) &&
+               waitFor([&] { return logHas(copy.uiLog(), QStringLiteral("startup"), QStringLiteral("main-created")); }, 30000);
+    }
+
+    // Types the peer's address over whatever the field holds, and presses a button.
+    bool press(const QString &peer, int buttonX)
+    {
+        const QString window = display.findWindow(kMainTitle);
+        return !window.isEmpty() && display.clickAt(window, kFieldX, kFieldY) &&
+               display.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")}).exitCode == 0 &&
+               display.type(window, peer) && display.clickAt(window, buttonX, kButtonY);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (geteuid() != 0)
+            QSKIP("the home-router test makes network namespaces and needs root");
+        for (const char *tool : {"miniupnpd", "nft", "upnpc"})
+            if (findTool(QString::fromLatin1(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (tools/deps installs it)").arg(QString::fromLatin1(tool))));
+        QString why;
+        if (!makeNetwork(why))
+            QSKIP(qPrintable(why));
+        const QString displayError = display.start(200 + int(QRandomGenerator::global()->bounded(80)) * 2, false);
+        if (!displayError.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no X display: ") + displayError));
+    }
+
+    void cleanupTestCase()
+    {
+        stopRouter();
+        display.stop();
+        removeNetwork();
+    }
+
+    void withoutRouterThePlayerReadsWhatToForward()
+    {
+        ProgramCopy server{QStringLiteral("server")};
+        QVERIFY(startCopy(server));
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("discovered\tnone")); }, 20000),
+                 qPrintable(readText(server.uiLog())));
+        QVERIFY(press(kWanHost, kServerX));
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("no-router")); }, 20000),
+                 qPrintable(readText(server.uiLog())));
+        const QString advice = linesOf(server.uiLog(), QStringLiteral("router-line")).last();
+        QVERIFY2(advice.contains(QStringLiteral("TCP 9001、UDP 5739、TCP 11881")) && advice.contains(kLanAddress),
+                 qPrintable(advice));
+        server.stop();
+    }
+
+    void behindRouterAClientOnTheInternetLinks()
+    {
+        QVERIFY(startRouter());
+        ProgramCopy server{QStringLiteral("server")};
+        QVERIFY(startCopy(server));
+        // The search at start finds the router and shows the address to give.
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("give-address\t请把这个地址告诉对方：") + kExternal); },
+                         20000),
+                 qPrintable(readText(server.uiLog())));
+
+        // A CLIENT press asks the router for nothing; after three unanswered attempts the
+        // player reads the address and port it tries.
+        QVERIFY(press(kWanHost, kClientX));
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("client-no-answer")); }, 40000),
+                 qPrintable(readText(server.uiLog())));
+        QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("连接 %1 的 TCP 9001 端口").arg(kWanHost)));
+        QCOMPARE(mappings(), QStringList());
+        QVERIFY(!logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened")));
+        const QString dialog = display.findWindow(QStringLiteral("OK"));
+        QVERIFY(!dialog.isEmpty());
+        QVERIFY(display.clickAt(dialog, 64 + 36, 72 + 12)); // CANCELL
+        QVERIFY(waitFor([&] { return display.findWindow(QStringLiteral("OK")).isEmpty(); }, 10000));
+
+        // SERVER: the three ports are forwarded to this machine before anyone connects.
+        QVERIFY(press(kWanHost, kServerX));
+        const QStringList expected = {QStringLiteral("TCP 11881->192.168.77.2:11881"), QStringLiteral("TCP 9001->192.168.77.2:9001"),
+                                      QStringLiteral("UDP 5739->192.168.77.2:5739")};
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened")); }, 20000),
+                 qPrintable(readText(server.uiLog())));
+        QCOMPARE(mappings(), expected);
+
+        // A CLIENT on the internet side types the router's address and links.
+        const CommandResult client = run(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kWan,
+                                                                QStringLiteral(BRAMBLET_E2E_BIN_DIR "/e2e_dialogside"),
+                                                                QStringLiteral("client"), kExternal, QStringLiteral("60000")},
+                                         90000);
+        QVERIFY2(client.exitCode == 0, qPrintable(client.output));
+        QVERIFY2(client.output.contains(QStringLiteral("PeerAddress=") + kExternal), qPrintable(client.output));
+        // The SERVER's game is pointed at its external address, as the CLIENT saw it.
+        QVERIFY2(waitFor([&] { return readText(server.hostsPath()).contains(kExternal); }, 20000),
+                 qPrintable(readText(server.hostsPath())));
+        QCOMPARE(mappings(), expected);
+
+        // The program ends: nothing is left on the router.
+        server.process().terminate();
+        QVERIFY2(server.waitForExit(20000), qPrintable(server.output()));
+        QCOMPARE(server.process().exitCode(), 0);
+        QCOMPARE(mappings(), QStringList());
+        const CommandResult rules = run(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kRouter,
+                                                               QStringLiteral("nft"), QStringLiteral("list"), QStringLiteral("ruleset")});
+        QVERIFY2(!rules.output.contains(QStringLiteral("dnat")), qPrintable(rules.output));
+        stopRouter();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHomeRouter)
+#include "tst_homerouter.moc"
