@@ -5,6 +5,7 @@
 // own), its own runtime folder, its own X display with a tray host, and the stand-in
 // companion components. Everything is checked from outside.
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -84,8 +85,11 @@ bool waitFor(F done, int timeoutMs)
 // Two network namespaces joined by a veth pair, no route out.
 class NamespacePair {
 public:
+    // The names carry this process's id, so two runs at once (two checkouts) keep apart;
+    // short enough that "<name>v" still fits an interface name.
     NamespacePair(const QString &tag)
-        : a_(QStringLiteral("bra%1a").arg(tag)), b_(QStringLiteral("bra%1b").arg(tag))
+        : a_(QStringLiteral("bra%1%2a").arg(tag).arg(QCoreApplication::applicationPid() % 100000)),
+          b_(QStringLiteral("bra%1%2b").arg(tag).arg(QCoreApplication::applicationPid() % 100000))
     {
     }
     ~NamespacePair() { remove(); }
