@@ -15,7 +15,9 @@ using namespace bramblet::e2e;
 namespace {
 
 const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
-const QString kLan = QStringLiteral("brarl"), kRouter = QStringLiteral("brarr"), kWan = QStringLiteral("brarw");
+// Named after this process, so runs from other build trees on the machine keep apart.
+const QString kTag = QString::number(::getpid() % 100000);
+const QString kLan = QStringLiteral("brl") + kTag, kRouter = QStringLiteral("brr") + kTag, kWan = QStringLiteral("brw") + kTag;
 const QString kLanAddress = QStringLiteral("192.168.77.2");
 // Outside every reserved range: miniupnpd refuses to forward for a private external address.
 const QString kExternal = QStringLiteral("11.0.113.1");
