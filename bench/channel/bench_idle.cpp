@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     if (!std::getenv("QT_LOGGING_RULES"))
         ::setenv("QT_LOGGING_RULES", "qt.core.qobject.connect=false", 1);
     // Both ends of every connection live in this process.
-    rlimit files{};
+    rlimit files {};
     ::getrlimit(RLIMIT_NOFILE, &files);
     const rlim_t want = 2 * connections + 256;
     if (files.rlim_cur < want) {
@@ -132,7 +132,7 @@ int main(int argc, char **argv)
 
     std::printf("player channel, %d open connections that each sent one byte: %.1f MB resident above idle "
                 "(%.1f MB idle) (goal: under 20 MB)\n",
-                connections, static_cast<double>(loaded - idle) / 1024.0, static_cast<double>(idle) / 1024.0);
+        connections, static_cast<double>(loaded - idle) / 1024.0, static_cast<double>(idle) / 1024.0);
     for (const int fd : clients)
         ::close(fd);
     form.DeactivatePlayerChannel();

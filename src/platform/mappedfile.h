@@ -18,7 +18,7 @@ public:
     MappedFile(const MappedFile &) = delete;
     MappedFile &operator=(const MappedFile &) = delete;
 
-    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+    std::span<const std::uint8_t> bytes() const { return { data_, size_ }; }
 
 private:
     const std::uint8_t *data_ = nullptr;

@@ -20,9 +20,9 @@ MappedFile::MappedFile(const QString &path)
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-        static_cast<unsigned long long>(st.st_size) <= std::numeric_limits<std::size_t>::max()) {
+    struct stat st { };
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+        && static_cast<unsigned long long>(st.st_size) <= std::numeric_limits<std::size_t>::max()) {
         const auto size = static_cast<std::size_t>(st.st_size);
         void *p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (p != MAP_FAILED) {

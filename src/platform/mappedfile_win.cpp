@@ -23,6 +23,9 @@ MappedFile::MappedFile(const QString &path)
     handle_ = file;
 }
 
-MappedFile::~MappedFile() { delete static_cast<QFile *>(handle_); }
+MappedFile::~MappedFile()
+{
+    delete static_cast<QFile *>(handle_);
+}
 
 } // namespace bramblet::platform

@@ -55,7 +55,7 @@ public slots:
         }
         emit StatusNotifierItemRegistered(service);
     }
-    void RegisterStatusNotifierHost(const QString &) {}
+    void RegisterStatusNotifierHost(const QString &) { }
 
 signals:
     void StatusNotifierItemRegistered(const QString &service);
@@ -83,10 +83,9 @@ private slots:
             &watcher,
             [&] {
                 registered = desktop.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
-                                                    QDBusConnection::ExportAllSlots |
-                                                        QDBusConnection::ExportAllSignals |
-                                                        QDBusConnection::ExportAllProperties) &&
-                             desktop.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+                                 QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals
+                                     | QDBusConnection::ExportAllProperties)
+                    && desktop.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
             },
             Qt::BlockingQueuedConnection);
         QVERIFY(registered);
@@ -107,9 +106,9 @@ private slots:
         form->showMinimized();
         QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000); // into the tray
         // The host's left click: an activation of the item, never a double-click.
-        QDBusMessage activate = QDBusMessage::createMethodCall(
-            watcher.items().constFirst(), QStringLiteral("/StatusNotifierItem"),
-            QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+        QDBusMessage activate
+            = QDBusMessage::createMethodCall(watcher.items().constFirst(), QStringLiteral("/StatusNotifierItem"),
+                QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
         activate << 10 << 10;
         const QDBusPendingCall call = desktop.asyncCall(activate);
         QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
@@ -138,7 +137,7 @@ private slots:
 private:
     StatusNotifierWatcher watcher;
     QThread watcherThread;
-    QDBusConnection desktop{QString()};
+    QDBusConnection desktop { QString() };
     test::RecordingMessages messages;
     MainFormServices services;
     std::unique_ptr<TBrambletMainForm> form;
@@ -162,8 +161,7 @@ int main(int argc, char *argv[])
         qputenv("DISPLAY", display.display().toLocal8Bit());
         // Qt's tray looks for the watcher on the session bus; this one is ours alone.
         qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress.toLocal8Bit());
-        QFile::setPermissions(runtime.path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     }
     int status = 0;
