@@ -6,6 +6,7 @@
 #include "app/Startup.h"
 #include "app/UnitDuetra.h"
 #include "external/companion.h"
+#include "platform/hostsguard.h"
 #include "platform/paths.h"
 
 #include <memory>
@@ -36,6 +37,9 @@ int main(int argc, char *argv[])
     bramblet::MainFormServices services;
     services.messages = &messages;
     services.companion = companion.get();
+    // Only the hosts guard beside the program changes the hosts file; the program itself
+    // runs as the player's own user.
+    services.hostsGuard = [] { return bramblet::platform::makeHostsGuard(bramblet::platform::programFolder()); };
     bramblet::StartupOptions options;
     options.mainCreated = [&sessionEnd](bramblet::TBrambletMainForm &form) {
         sessionEnd.attach(&form);

@@ -9,10 +9,9 @@
 #include "app/ProgramIcon.h"
 #include "app/TrayIcon.h"
 #include "app/UnitConnect.h"
-#include "core/hostsfile.h"
 #include "external/localserver.h"
 #include "platform/gamesettings.h"
-#include "platform/hostsfile.h"
+#include "platform/hostsguard.h"
 #include "platform/localaddress.h"
 #include "platform/paths.h"
 
@@ -47,8 +46,7 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       services_(services)
 {
-    hosts_ = std::make_unique<hosts::HostsRedirect>(hostsPath().toStdU16String(), platform::hostsStyle(),
-                                                    platform::hostsFileOps());
+    hostsGuard_ = services_.hostsGuard ? services_.hostsGuard() : platform::makeHostsGuard(programFolder());
 
     setObjectName(QStringLiteral("BrambletMainForm"));
     setWindowTitle(QStringLiteral("Quorrel2008 Online v.4"));
@@ -102,6 +100,10 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     }
 
     FormCreate();
+
+    // Once the loop runs: a backup an earlier run could not put back goes back now, with
+    // the one password prompt the guard's start asks for.
+    QMetaObject::invokeMethod(this, [this] { guarded([this] { restoreStaleBackup(); }); }, Qt::QueuedConnection);
 }
 
 TBrambletMainForm::~TBrambletMainForm() = default;
@@ -122,14 +124,15 @@ QString TBrambletMainForm::programFolder() const
     return services_.programFolder.isEmpty() ? platform::programFolder() : services_.programFolder;
 }
 
-QString TBrambletMainForm::hostsPath() const
+void TBrambletMainForm::restoreStaleBackup()
 {
-    return services_.hostsPath.isEmpty() ? platform::hostsPath() : services_.hostsPath;
+    if (!closed_ && hostsGuard_->staleBackup())
+        hostsGuard_->restoreStale();
 }
 
 void TBrambletMainForm::SetGameIp(const QString &gatewayAddress, const QString &stunAddress)
 {
-    hosts_->setGameIp(gatewayAddress.toStdString(), stunAddress.toStdString());
+    hostsGuard_->redirect(gatewayAddress, stunAddress);
 }
 
 bool TBrambletMainForm::GetLocalIP(QString &address)
@@ -149,12 +152,12 @@ void TBrambletMainForm::StartLocalServer(const QString &localAddress)
 
 void TBrambletMainForm::FormClose()
 {
-    // 1. The hosts file gets its earlier content back, also from a backup an earlier run
-    // left. A failure must not keep the other steps from running: the backup stays and is
-    // put back at the next start or close.
+    // 1. The guard puts the hosts file back, also from a backup an earlier run left. A
+    // failure must not keep the other steps from running: the backup stays and is put back
+    // at the next start or close.
     appendUiLog(QStringLiteral("close"), {QStringLiteral("restore")});
     try {
-        hosts_->restore();
+        hostsGuard_->restore();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Bramblet: %s\n", e.what());
         std::fflush(stderr);
