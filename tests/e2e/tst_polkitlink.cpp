@@ -91,7 +91,8 @@ class TestPolkitLink : public QObject {
 
     bool pressServer(const QString &peer)
     {
-        const QString window = display.findWindow(kMainTitle);
+        QString window;
+        waitFor([&] { return !(window = display.findWindow(kMainTitle)).isEmpty(); }, 10000);
         return !window.isEmpty() && display.clickAt(window, kFieldX, kFieldY) && display.type(window, peer) &&
                display.clickAt(window, kServerX, kButtonY);
     }
@@ -212,6 +213,7 @@ private slots:
         const qint64 gui = startGui(kRefused, uiLog);
         QVERIFY(gui > 0);
         QVERIFY(waitFor([&] { return boxes(uiLog).join(QLatin1Char('\n')).contains(kNotAdministrator); }, 30000));
+        QVERIFY(waitFor([&] { return readText(uiLog).contains(QStringLiteral("\nballoon\t")); }, 30000));
 
         QVERIFY(startPeer(QStringLiteral("peer2.out")));
         QVERIFY(pressServer(QStringLiteral("10.78.0.2")));
