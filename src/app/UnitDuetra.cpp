@@ -126,7 +126,7 @@ QString TBrambletMainForm::programFolder() const
 
 void TBrambletMainForm::restoreStaleBackup()
 {
-    if (!closed_ && hostsGuard_->staleBackup())
+    if (!closed_ && hostsGuard_->backupState() == hosts::BackupState::Ours)
         hostsGuard_->restoreStale();
 }
 
@@ -150,18 +150,63 @@ void TBrambletMainForm::StartLocalServer(const QString &localAddress)
     LaunchResult = external::startLocalServer(programFolder(), localAddress);
 }
 
-void TBrambletMainForm::FormClose()
+namespace {
+
+QString nativePath(const std::filesystem::path &path) { return QString::fromStdString(path.string()); }
+
+QString backupMissingText(platform::IHostsGuard &redirect)
 {
-    // 1. The guard puts the hosts file back, also from a backup an earlier run left. A
-    // failure must not keep the other steps from running: the backup stays and is put back
-    // at the next start or close.
-    appendUiLog(QStringLiteral("close"), {QStringLiteral("restore")});
+    return QStringLiteral("hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。"
+                          "本程序不会改动它，请手动删除其中含有%3和%4的两行。")
+        .arg(nativePath(redirect.hostsPath()), nativePath(redirect.backupPath()),
+             QString::fromLatin1(hosts::kGatewayHostName), QString::fromLatin1(hosts::kStunHostName));
+}
+
+} // namespace
+
+bool TBrambletMainForm::hostsReadyForLink()
+{
+    switch (hostsGuard_->backupState()) {
+    case hosts::BackupState::Foreign:
+        warn(QStringLiteral("备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。"
+                            "请把它移走或改名，然后再连接。")
+                 .arg(nativePath(hostsGuard_->backupPath())));
+        return false;
+    case hosts::BackupState::Missing:
+        warn(backupMissingText(*hostsGuard_));
+        return false;
+    case hosts::BackupState::None:
+    case hosts::BackupState::Ours:
+        break;
+    }
+    return true;
+}
+
+void TBrambletMainForm::restoreHostsAtClose()
+{
+    // The earlier content comes back, also from a backup of ours an earlier run left; a
+    // backup someone else made is not ours to put back. A failure must not keep the rest of
+    // the close from running: the backup stays and is put back at the next start or close.
     try {
+        const hosts::BackupState state = hostsGuard_->backupState();
+        // The guard puts back only a backup of ours, and clears our files a killed run left.
         hostsGuard_->restore();
+        if (state == hosts::BackupState::Missing)
+            warn(backupMissingText(*hostsGuard_));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Bramblet: %s\n", e.what());
         std::fflush(stderr);
+        warn(QStringLiteral("无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。")
+                 .arg(nativePath(hostsGuard_->hostsPath()), nativePath(hostsGuard_->backupPath())) +
+             u'\n' + QString::fromLocal8Bit(e.what()));
     }
+}
+
+void TBrambletMainForm::FormClose()
+{
+    // 1. The hosts file.
+    appendUiLog(QStringLiteral("close"), {QStringLiteral("restore")});
+    restoreHostsAtClose();
 
     // 2. The connect dialog.
     appendUiLog(QStringLiteral("close"), {QStringLiteral("dialog")});

@@ -124,6 +124,11 @@ private:
     void createChecks(); // UnitDuetraChecks.cpp
     void startLink(std::int32_t role); // UnitDuetraLink.cpp
     void warn(const QString &text);
+    // The hosts file around a link: whether a link may redirect it (a backup that is not
+    // ours, or our redirection without its backup, is left alone and the user told), and
+    // putting it back at close, telling the user what could not be put back.
+    bool hostsReadyForLink();
+    void restoreHostsAtClose();
     void createPlayerChannel(); // UnitDuetraChannel.cpp
     void showStatusLine(const QString &text);
     void restoreStaleBackup();

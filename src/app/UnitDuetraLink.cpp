@@ -62,10 +62,18 @@ void TBrambletMainForm::startLink(std::int32_t role)
         return;
     }
 
+    // A hosts file this link could not redirect without harm stops it before the peer is met.
+    if (!hostsReadyForLink())
+        return;
+
     // 5.-6. The connect dialog meets the peer; anything but a completed test ends here.
     FormConnect->SetPeerAddress(QString::fromStdString(cleaned));
     FormConnect->SetRole(role);
     FormConnect->ShowModal();
+    // A close handled inside the dialog's loop has already restored and stopped everything:
+    // nothing of a link may start behind it.
+    if (closed_)
+        return;
     const ConnectResults results = FormConnect->Results();
     if (results.ResultCode != 0)
         return;

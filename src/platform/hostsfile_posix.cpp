@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 fs::path hostsPath() { return "/etc/hosts"; }
 
-hosts::HostsStyle hostsStyle() { return hosts::HostsStyle{"\n", true}; }
+hosts::HostsStyle hostsStyle() { return hosts::HostsStyle{"\n", true, true}; }
 
 namespace {
 
@@ -181,6 +181,26 @@ public:
     {
         if (::unlink(path.c_str()) != 0 && errno != ENOENT)
             fail("Cannot delete", path, errno);
+    }
+
+    fs::path resolveLinks(const fs::path &path) override
+    {
+        fs::path p = path;
+        // As many links as the system itself follows before it gives up with ELOOP.
+        for (int hops = 0; hops < 40; ++hops) {
+            char target[4096];
+            const ssize_t n = ::readlink(p.c_str(), target, sizeof target);
+            if (n < 0) {
+                if (errno == EINVAL || errno == ENOENT || errno == ENOTDIR)
+                    return p;
+                fail("Cannot look at", p, errno);
+            }
+            if (static_cast<std::size_t>(n) == sizeof target)
+                fail("Cannot follow the link", p, ENAMETOOLONG);
+            const fs::path next(std::string(target, static_cast<std::size_t>(n)));
+            p = next.is_absolute() ? next : p.parent_path() / next;
+        }
+        fail("Cannot follow the link", path, ELOOP);
     }
 
     void syncFolder(const fs::path &path) override

@@ -24,7 +24,7 @@ hosts::HostsStyle hostsStyle()
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
     GetVersionExA(&info);
-    return hosts::HostsStyle{"\r\n", info.dwMajorVersion != 6};
+    return hosts::HostsStyle{"\r\n", info.dwMajorVersion != 6, false};
 }
 
 namespace {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/hostsfile.h"
+
 #include <QString>
 
+#include <filesystem>
 #include <memory>
 
 namespace bramblet::platform {
@@ -12,9 +15,13 @@ namespace bramblet::platform {
 class IHostsGuard {
 public:
     virtual ~IHostsGuard() = default;
-    // A backup left by an earlier run (its guard killed, or the power failed) waits to go back.
-    virtual bool staleBackup() = 0;
-    // Puts that backup back.
+    // The hosts file the guard acts on, and its backup beside it.
+    virtual std::filesystem::path hostsPath() const = 0;
+    std::filesystem::path backupPath() const { return hosts::backupPathFor(hostsPath()); }
+    // Whose backup is there, read by this process; Ours when an earlier run (its guard
+    // killed, or the power failed) left one to put back.
+    virtual hosts::BackupState backupState() = 0;
+    // Puts a backup of ours back.
     virtual void restoreStale() = 0;
     // Backs the hosts file up and points the game's host names at the two addresses.
     virtual void redirect(const QString &gatewayAddress, const QString &stunAddress) = 0;

@@ -44,10 +44,12 @@ public:
         }
     }
 
-    bool staleBackup() override
+    std::filesystem::path hostsPath() const override { return platform::hostsPath(); }
+
+    hosts::BackupState backupState() override
     {
-        hosts::HostsRedirect look(hostsPath(), hostsStyle(), hostsFileOps());
-        return look.backupExists();
+        // Reading is all the player's own user needs to do here.
+        return hosts::HostsRedirect(hostsPath(), hostsStyle(), hostsFileOps()).backupState();
     }
 
     void restoreStale() override
@@ -83,7 +85,7 @@ public:
             return;
         }
         if (process_.state() == QProcess::NotRunning) {
-            if (!staleBackup())
+            if (backupState() != hosts::BackupState::Ours)
                 return;
             start();
         }

@@ -37,9 +37,11 @@ constexpr char kGateway[] = "192.0.2.1";
 constexpr char kStun[] = "198.51.100.7";
 constexpr uid_t kNobody = 65534;
 
-QByteArray redirected()
+// The live file of a link started from `earlier`, its backup beside `hostsPath`.
+QByteArray redirected(const QByteArray &earlier, const QString &hostsPath, const char *gateway = kGateway)
 {
-    return QByteArray::fromStdString(hosts::redirectedHostsContent(kGateway, kStun, platform::hostsStyle()));
+    return QByteArray::fromStdString(hosts::redirectedHostsContent(
+        gateway, kStun, platform::hostsStyle(), earlier.toStdString(), (hostsPath + QStringLiteral(".bak")).toStdString()));
 }
 
 struct Facts {
@@ -219,10 +221,12 @@ struct ChildResult {
     QByteArray err;
 };
 
-ChildResult runSelf(const QStringList &args, std::function<void()> asUser = {})
+ChildResult runSelf(const QStringList &args, std::function<void()> asUser = {}, const QString &program = {})
 {
     QProcess p;
-    p.setProgram(QCoreApplication::applicationFilePath());
+    p.setProgram(program.isEmpty() ? QCoreApplication::applicationFilePath() : program);
+    if (!program.isEmpty())
+        p.setWorkingDirectory(QFileInfo(program).path());
     p.setArguments(QStringList{QStringLiteral("--child")} + args);
     if (asUser)
         p.setChildProcessModifier(asUser);
@@ -299,7 +303,7 @@ private slots:
         if (start == Start::Missing) {
             original = QByteArray::fromStdString(hosts::defaultHostsContent(platform::hostsStyle()));
         } else {
-            QVERIFY(writeAll(hostsPath, start == Start::StaleBackup ? QByteArray("6.6.6.6  gate.quorrel2008.net\n")
+            QVERIFY(writeAll(hostsPath, start == Start::StaleBackup ? redirected(kOriginal, hostsPath, "6.6.6.6")
                                                                     : kOriginal));
             QVERIFY(setFacts(hostsPath, uid_t(uid), gid_t(gid), mode_t(mode)));
         }
@@ -311,7 +315,7 @@ private slots:
         Window w(hostsPath, dir.filePath(QStringLiteral("program/")));
         guarded([&] { w.form->SetGameIp(QString::fromLatin1(kGateway), QString::fromLatin1(kStun)); });
         QVERIFY2(w.messages.boxes.isEmpty(), qPrintable(w.messages.texts().join(u'|')));
-        QCOMPARE(readAll(hostsPath), redirected());
+        QCOMPARE(readAll(hostsPath), redirected(original, hostsPath));
         QCOMPARE(readAll(backupPath), original);
         QCOMPARE(listing(dir.path()), (QStringList{QStringLiteral("hosts"), QStringLiteral("hosts.bak")}));
         for (const QString &p : {hostsPath, backupPath}) {
@@ -336,11 +340,11 @@ private slots:
     {
         QTemporaryDir dir;
         const QString hostsPath = dir.filePath(QStringLiteral("hosts"));
-        QVERIFY(writeAll(hostsPath, redirected()));
+        QVERIFY(writeAll(hostsPath, redirected(kOriginal, hostsPath)));
         QVERIFY(writeAll(hostsPath + QStringLiteral(".bak"), kOriginal));
         QVERIFY(writeAll(hostsPath + QString::fromLatin1(hosts::kTempSuffix), "half a file"));
         Window w(hostsPath, dir.filePath(QStringLiteral("program/")));
-        QCOMPARE(readAll(hostsPath), redirected());
+        QCOMPARE(readAll(hostsPath), redirected(kOriginal, hostsPath));
         w.form->close();
         QCOMPARE(readAll(hostsPath), kOriginal);
         QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
@@ -362,7 +366,7 @@ private slots:
         w.form->close();
         QCoreApplication::processEvents();
         QCOMPARE(w.quits, 1);
-        QCOMPARE(readAll(hostsPath), redirected());
+        QCOMPARE(readAll(hostsPath), redirected(kOriginal, hostsPath));
     }
 
     void closeWithoutBackupLeavesHostsAlone()
@@ -375,6 +379,83 @@ private slots:
         w.form->close();
         QCOMPARE(readAll(hostsPath), kOriginal);
         QCOMPARE(facts(hostsPath).inode, before.inode);
+    }
+
+    // Some systems keep the hosts file elsewhere and link to it: the link stays, the file
+    // it points at is redirected and put back, the backup lies beside the link.
+    void symlinkedHostsFile_data()
+    {
+        QTest::addColumn<QString>("linkText");
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("absolute link") << QStringLiteral("ABS") << true;
+        QTest::newRow("relative link into another folder") << QStringLiteral("../real/hosts") << true;
+        QTest::newRow("link to a file not made yet: made there with the default") << QStringLiteral("ABS") << false;
+    }
+    void symlinkedHostsFile()
+    {
+        QFETCH(QString, linkText);
+        QFETCH(bool, targetExists);
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("etc"))) && QDir().mkdir(dir.filePath(QStringLiteral("real"))));
+        const QString target = dir.filePath(QStringLiteral("real/hosts"));
+        const QString link = dir.filePath(QStringLiteral("etc/hosts"));
+        if (linkText == QStringLiteral("ABS"))
+            linkText = target;
+        QVERIFY(::symlink(QFile::encodeName(linkText).constData(), QFile::encodeName(link).constData()) == 0);
+        const QByteArray original =
+            targetExists ? kOriginal : QByteArray::fromStdString(hosts::defaultHostsContent(platform::hostsStyle()));
+        if (targetExists)
+            QVERIFY(writeAll(target, kOriginal));
+
+        Window w(link, dir.filePath(QStringLiteral("program/")));
+        guarded([&] { w.form->SetGameIp(QString::fromLatin1(kGateway), QString::fromLatin1(kStun)); });
+        QVERIFY2(w.messages.boxes.isEmpty(), qPrintable(w.messages.texts().join(u'|')));
+        QCOMPARE(QFile::symLinkTarget(link), target);
+        QCOMPARE(readAll(target), redirected(original, link));
+        QCOMPARE(readAll(link + QStringLiteral(".bak")), original);
+        QVERIFY(!QFileInfo(link + QStringLiteral(".bak")).isSymLink());
+
+        w.form->close();
+        QVERIFY(w.messages.boxes.isEmpty());
+        QCOMPARE(QFile::symLinkTarget(link), target);
+        QCOMPARE(readAll(target), original);
+        QCOMPARE(listing(dir.filePath(QStringLiteral("etc"))), QStringList{QStringLiteral("hosts")});
+        QCOMPARE(listing(dir.filePath(QStringLiteral("real"))), QStringList{QStringLiteral("hosts")});
+    }
+
+    // A restore that fails at close is told in a warning box naming the backup; the close
+    // goes on, and the kept backup comes back at the next close.
+    void failedRestoreAtClose()
+    {
+        QTemporaryDir dir;
+        const QString hostsPath = dir.filePath(QStringLiteral("hosts"));
+        const QString backupPath = hostsPath + QStringLiteral(".bak");
+        QVERIFY(writeAll(hostsPath, kOriginal));
+        const QString program = dir.filePath(QStringLiteral("program/"));
+        {
+            Window w(hostsPath, program);
+            guarded([&] { w.form->SetGameIp(QString::fromLatin1(kGateway), QString::fromLatin1(kStun)); });
+            // The name the new hosts file is written under is taken by a folder, which even
+            // root cannot replace by a file.
+            const QString blocker = hostsPath + QString::fromLatin1(hosts::kTempSuffix);
+            QVERIFY(QDir().mkdir(blocker));
+            w.form->close();
+            QCOMPARE(w.quits, 1);
+            QCOMPARE(w.messages.boxes.size(), 1);
+            const RecordedBox &box = w.messages.boxes.first();
+            QCOMPARE(box.caption, QStringLiteral("警告"));
+            QCOMPARE(box.icon, MessageIcon::Warning);
+            QVERIFY2(box.text.contains(backupPath) && box.text.contains(QStringLiteral("无法恢复hosts文件")),
+                     qPrintable(box.text));
+            QCOMPARE(readAll(hostsPath), redirected(kOriginal, hostsPath));
+            QCOMPARE(readAll(backupPath), kOriginal);
+            QVERIFY(QDir(blocker).removeRecursively());
+        }
+        Window again(hostsPath, program);
+        again.form->close();
+        QVERIFY(again.messages.boxes.isEmpty());
+        QCOMPARE(readAll(hostsPath), kOriginal);
+        QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
     }
 
     void failuresReachTheErrorBox_data()
@@ -437,8 +518,14 @@ private slots:
         const QString hostsPath = folder + QStringLiteral("/hosts");
         QVERIFY(writeAll(hostsPath, kOriginal));
         QVERIFY(setFacts(hostsPath, kNobody, 0, mode_t(mode)));
+        // The build tree may lie in a folder only its owner can enter (a home folder is 0700):
+        // the other user runs a copy of this program from the test's own folder.
+        const QString program = dir.filePath(QStringLiteral("tst_hostsfile"));
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), program));
+        QVERIFY(setFacts(program, 0, 0, 0755));
 
-        ChildResult r = runSelf({QStringLiteral("redirect"), hostsPath}, becomeNobody);
+        ChildResult r = runSelf({QStringLiteral("redirect"), hostsPath}, becomeNobody, program);
+        QVERIFY2(r.status == QProcess::NormalExit, r.err.constData());
         QCOMPARE(r.code, 0);
         const QByteArray result = keyValues(r.out).value("result");
         if (!folderWritable) {
@@ -448,10 +535,10 @@ private slots:
             return;
         }
         QCOMPARE(result, QByteArray("ok"));
-        QCOMPARE(readAll(hostsPath), redirected());
+        QCOMPARE(readAll(hostsPath), redirected(kOriginal, hostsPath));
         QCOMPARE(facts(hostsPath).mode, mode_t(mode));
         QCOMPARE(facts(hostsPath).uid, kNobody);
-        r = runSelf({QStringLiteral("restore"), hostsPath}, becomeNobody);
+        r = runSelf({QStringLiteral("restore"), hostsPath}, becomeNobody, program);
         QCOMPARE(keyValues(r.out).value("result"), QByteArray("ok"));
         QCOMPARE(readAll(hostsPath), kOriginal);
         QCOMPARE(facts(hostsPath).mode, mode_t(mode));
@@ -483,7 +570,7 @@ private slots:
             QSKIP(out.value("skip").constData());
         QVERIFY2(!out.contains("error"), out.value("error").constData());
         QVERIFY2(out.value("refused").toInt() >= 1, r.out.constData());
-        QCOMPARE(QByteArray::fromHex(out.value("during")), redirected());
+        QCOMPARE(QByteArray::fromHex(out.value("during")), redirected(kOriginal, target));
         QCOMPARE(QByteArray::fromHex(out.value("after")), kOriginal);
         // The namespace's file itself was written, the machine's never; nothing stays.
         QCOMPARE(readAll(source), kOriginal);

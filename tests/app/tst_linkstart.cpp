@@ -2,6 +2,7 @@
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
 #include "core/hostsfile.h"
+#include "platform/hostsfile.h"
 #include "support/InProcessHostsGuard.h"
 #include "support/FakeConnectDialog.h"
 #include "support/FakeTrayHost.h"
@@ -37,11 +38,11 @@ ConnectResults completed(const QString &own, const QString &peer, std::uint16_t 
     return r;
 }
 
-QByteArray expectedHosts(const QString &gateway, const QString &stun)
+QByteArray expectedHosts(const QString &hostsPath, const QString &gateway, const QString &stun)
 {
-    return QStringLiteral("%1  %2\n%3  %4\n127.0.0.1  localhost\n")
-        .arg(gateway, QString::fromLatin1(hosts::kGatewayHostName), stun, QString::fromLatin1(hosts::kStunHostName))
-        .toLatin1();
+    return QByteArray::fromStdString(hosts::redirectedHostsContent(gateway.toStdString(), stun.toStdString(),
+                                                                   platform::hostsStyle(), kOriginalHosts.toStdString(),
+                                                                   (hostsPath + QStringLiteral(".bak")).toStdString()));
 }
 
 } // namespace
@@ -212,7 +213,7 @@ private slots:
                                 QStringLiteral("\r\n 速度：极好\r\n 稳定性：很好\r\n 丢包：没有丢包");
         QCOMPARE(form->TrayIcon1->Hint(), summary);
         QCOMPARE(form->LocalAddress, QStringLiteral("192.168.1.20"));
-        QCOMPARE(readAll(hostsPath()), expectedHosts(gateway, QStringLiteral("192.168.1.20")));
+        QCOMPARE(readAll(hostsPath()), expectedHosts(hostsPath(), gateway, QStringLiteral("192.168.1.20")));
         QCOMPARE(readAll(hostsPath() + QStringLiteral(".bak")), kOriginalHosts);
         QVERIFY(!form->ButtonServer->isEnabled());
         QVERIFY(!form->ButtonClient->isEnabled());
@@ -263,7 +264,7 @@ private slots:
         press(true, QStringLiteral("198.51.100.20"));
         QCOMPARE(companion.calls.size(), 2);
         QVERIFY(form->ServerSocket1->Active());
-        QCOMPARE(readAll(hostsPath()), expectedHosts(QStringLiteral("203.0.113.7"), QStringLiteral("192.168.1.20")));
+        QCOMPARE(readAll(hostsPath()), expectedHosts(hostsPath(), QStringLiteral("203.0.113.7"), QStringLiteral("192.168.1.20")));
     }
 
     void hostsFileThatCannotBeWritten()
@@ -281,6 +282,65 @@ private slots:
         QVERIFY(form->ButtonClient->isEnabled());
         QCOMPARE(form->LaunchResult, 0);
         QCOMPARE(readAll(dir->filePath(QStringLiteral("etc"))), QByteArray("not a folder"));
+    }
+
+    // A hosts.bak someone else made, or our redirection whose backup is gone: the link stops
+    // before the peer is met, nothing changes, and the user is told which file is in the way.
+    void hostsNotOursIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("foreignBackup");
+        QTest::newRow("someone else's hosts.bak: kept, and quiet at close") << true;
+        QTest::newRow("our redirection without its backup: kept, and told at close too") << false;
+    }
+    void hostsNotOursIsLeftAlone()
+    {
+        QFETCH(bool, foreignBackup);
+        const QString backup = hostsPath() + QStringLiteral(".bak");
+        const QByteArray hostsBefore = foreignBackup ? kOriginalHosts
+                                                     : expectedHosts(hostsPath(), QStringLiteral("10.0.0.7"),
+                                                                     QStringLiteral("10.0.0.8"));
+        QVERIFY(writeAll(hostsPath(), hostsBefore));
+        if (foreignBackup)
+            QVERIFY(writeAll(backup, "# the administrator's own copy\n"));
+        dialog->results = completed(QStringLiteral("203.0.113.7"), QStringLiteral("198.51.100.20"));
+        press(true, QStringLiteral("198.51.100.20"));
+        QCOMPARE(dialog->shows, 0);
+        QVERIFY(companion.calls.isEmpty());
+        QCOMPARE(messages.boxes.size(), 1);
+        QCOMPARE(messages.boxes[0].caption, QStringLiteral("警告"));
+        QCOMPARE(messages.boxes[0].icon, MessageIcon::Warning);
+        QVERIFY2(messages.boxes[0].text.contains(backup), qPrintable(messages.boxes[0].text));
+
+        form->close();
+        QCOMPARE(messages.boxes.size(), foreignBackup ? 1 : 2);
+        QCOMPARE(readAll(hostsPath()), hostsBefore);
+        QCOMPARE(QFile::exists(backup), foreignBackup);
+        if (foreignBackup)
+            QCOMPARE(readAll(backup), QByteArray("# the administrator's own copy\n"));
+    }
+
+    // The tray menu, a signal or the session end may close the window inside the dialog's
+    // loop in the moment the dialog succeeds: the link start stops there.
+    void closeDuringTheDialogsSuccess_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("SERVER") << true;
+        QTest::newRow("CLIENT") << false;
+    }
+    void closeDuringTheDialogsSuccess()
+    {
+        QFETCH(bool, server);
+        dialog->results = completed(QStringLiteral("203.0.113.7"), QStringLiteral("198.51.100.20"));
+        dialog->onShow = [this] { form->close(); };
+        press(server, QStringLiteral("198.51.100.20"));
+        QCOMPARE(dialog->shows, 1);
+        QVERIFY(companion.calls.isEmpty());
+        QVERIFY(!form->ServerSocket1->Active());
+        QVERIFY(messages.boxes.isEmpty());
+        QCOMPARE(readAll(hostsPath()), kOriginalHosts);
+        QVERIFY(!QFile::exists(hostsPath() + QStringLiteral(".bak")));
+        QCOMPARE(form->LaunchResult, 0);
+        QVERIFY(!readAll(serverLog()).contains("arg3=-a"));
     }
 
     void summaryOfAPeerThatNeverAnswered()

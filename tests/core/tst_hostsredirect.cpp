@@ -43,7 +43,8 @@ public:
     void writeTemp(const fs::path &p, std::string_view content, const fs::path &) override
     {
         const bool lie = step("writeTemp " + p.filename().string());
-        lied = lied || lie;
+        // A claim says what it says by being there; its bytes are never read.
+        lied = lied || (lie && p.string().find(kClaimSuffix) == std::string::npos);
         files[p.string()] = lie ? std::string("garbage") : std::string(content);
         done();
     }
@@ -119,7 +120,8 @@ void prepare(FakeFiles &files, Start start)
     if (start == Start::Present)
         files.files[kHosts.string()] = kOriginal;
     if (start == Start::StaleBackup) {
-        files.files[kHosts.string()] = "1.1.1.1  gate.quorrel2008.net\n";
+        files.files[kHosts.string()] =
+            redirectedHostsContent("1.1.1.1", "1.1.1.2", HostsStyle{}, kOriginal, backupPathFor(kHosts));
         files.files[backupPathFor(kHosts).string()] = kOriginal;
     }
 }
@@ -157,6 +159,7 @@ const char *startName(Start s)
 } // namespace
 
 Q_DECLARE_METATYPE(Start)
+Q_DECLARE_METATYPE(BackupState)
 
 class TestHostsRedirect : public QObject {
     Q_OBJECT
@@ -165,25 +168,37 @@ private slots:
     {
         QTest::addColumn<QByteArray>("lineEnd");
         QTest::addColumn<bool>("stunLine");
+        QTest::addColumn<bool>("keepEarlier");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("Linux: LF, always the STUN line")
-            << QByteArray("\n") << true
-            << QByteArray("192.0.2.1  gate.quorrel2008.net\n198.51.100.7  stun.quorrel2008.net\n127.0.0.1  localhost\n");
+        const QByteArray marker =
+            "# Bramblet game link: the earlier file is kept in /etc/hosts.bak and comes back when Bramblet closes";
+        QTest::newRow("Linux: LF, the STUN line, earlier lines kept but the game's names")
+            << QByteArray("\n") << true << true
+            << marker + "\n192.0.2.1  gate.quorrel2008.net\n198.51.100.7  stun.quorrel2008.net\n"
+                        "# comment naming gate.quorrel2008.net stays\r\n127.0.1.1\tbox box.lan\n::1 localhost\n"
+                        "10.0.0.9  printer # no final line break\n";
         QTest::newRow("Windows other than version 6: CR LF, three lines")
-            << QByteArray("\r\n") << true
-            << QByteArray("192.0.2.1  gate.quorrel2008.net\r\n198.51.100.7  stun.quorrel2008.net\r\n"
-                          "127.0.0.1  localhost\r\n");
+            << QByteArray("\r\n") << true << false
+            << marker + "\r\n192.0.2.1  gate.quorrel2008.net\r\n198.51.100.7  stun.quorrel2008.net\r\n"
+                        "127.0.0.1  localhost\r\n";
         QTest::newRow("Windows version 6: no STUN line")
-            << QByteArray("\r\n") << false
-            << QByteArray("192.0.2.1  gate.quorrel2008.net\r\n127.0.0.1  localhost\r\n");
+            << QByteArray("\r\n") << false << false
+            << marker + "\r\n192.0.2.1  gate.quorrel2008.net\r\n127.0.0.1  localhost\r\n";
     }
     void content()
     {
         QFETCH(QByteArray, lineEnd);
         QFETCH(bool, stunLine);
+        QFETCH(bool, keepEarlier);
         QFETCH(QByteArray, expected);
-        const HostsStyle style{lineEnd.toStdString(), stunLine};
-        QCOMPARE(QByteArray::fromStdString(redirectedHostsContent("192.0.2.1", "198.51.100.7", style)), expected);
+        const HostsStyle style{lineEnd.toStdString(), stunLine, keepEarlier};
+        const std::string earlier = "10.1.1.1 gate.quorrel2008.net\n# comment naming gate.quorrel2008.net stays\r\n"
+                                    "127.0.1.1\tbox box.lan\n10.2.2.2\tother STUN.Quorrel2008.net.\n::1 localhost\n"
+                                    "10.0.0.9  printer # no final line break";
+        const std::string written = redirectedHostsContent("192.0.2.1", "198.51.100.7", style, earlier, "/etc/hosts.bak");
+        QCOMPARE(QByteArray::fromStdString(written), expected);
+        QVERIFY(carriesMarker(written));
+        QVERIFY(!carriesMarker(earlier));
         QCOMPARE(QByteArray::fromStdString(defaultHostsContent(style)), "127.0.0.1  localhost" + lineEnd);
     }
 
@@ -309,7 +324,8 @@ private slots:
         // Every failure is reported with the system's text, and every write that does not
         // read back is noticed. Only clearing away stale temp files may fail unreported.
         const std::string &failed = files.log[std::size_t(failAt)];
-        const bool tempRemoval = failed.rfind("remove", 0) == 0 && failed.find(kTempSuffix) != std::string::npos;
+        const bool tempRemoval = failed.rfind("remove", 0) == 0 && (failed.find(kTempSuffix) != std::string::npos ||
+                                                                    failed.find(kClaimSuffix) != std::string::npos);
         if (!corrupt && !tempRemoval) {
             QVERIFY2(error.has_value(), "an injected failure went unreported");
             QVERIFY2(error->find("Input/output error") != std::string::npos, error->c_str());
@@ -327,6 +343,47 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(files.files[kHosts.string()]), QByteArray::fromStdString(original));
     }
 
+    // Whose hosts.bak it is decides whether a restore or a link start may touch anything.
+    void whoseBackup_data()
+    {
+        QTest::addColumn<bool>("marked");
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<bool>("claim");
+        QTest::addColumn<BackupState>("state");
+        QTest::newRow("someone else's hosts.bak") << false << true << false << BackupState::Foreign;
+        QTest::newRow("our redirection, backup gone") << true << false << false << BackupState::Missing;
+        QTest::newRow("our redirection and backup") << true << true << false << BackupState::Ours;
+        QTest::newRow("killed while putting it back: the claim") << false << true << true << BackupState::Ours;
+        QTest::newRow("nothing of ours") << false << false << false << BackupState::None;
+    }
+    void whoseBackup()
+    {
+        QFETCH(bool, marked);
+        QFETCH(bool, backup);
+        QFETCH(bool, claim);
+        QFETCH(BackupState, state);
+        const fs::path bak = backupPathFor(kHosts);
+        FakeFiles files;
+        files.files[kHosts.string()] =
+            marked ? redirectedHostsContent("1.1.1.1", "1.1.1.2", HostsStyle{}, kOriginal, bak) : kOriginal;
+        if (backup)
+            files.files[bak.string()] = "# a copy\n";
+        if (claim)
+            files.files[claimPathFor(bak).string()] = "";
+        const auto before = files.files;
+        HostsRedirect redirect(kHosts, HostsStyle{}, files);
+        QCOMPARE(redirect.backupState(), state);
+        if (state == BackupState::Ours) {
+            QVERIFY(redirect.restore());
+            QCOMPARE(files.files, (std::map<std::string, std::string>{{kHosts.string(), "# a copy\n"}}));
+            return;
+        }
+        QVERIFY(!redirect.restore());
+        if (state != BackupState::None)
+            QVERIFY_THROWS_EXCEPTION(Error, redirect.setGameIp("192.0.2.1", "198.51.100.7"));
+        QCOMPARE(files.files, before);
+    }
+
     void refusedRenameRewritesInPlace()
     {
         FakeFiles files;
@@ -334,7 +391,8 @@ private slots:
         files.refuseRenameTo = kHosts.string();
         HostsRedirect redirect(kHosts, HostsStyle{}, files);
         redirect.setGameIp("192.0.2.1", "198.51.100.7");
-        QCOMPARE(files.files[kHosts.string()], redirectedHostsContent("192.0.2.1", "198.51.100.7", HostsStyle{}));
+        QCOMPARE(files.files[kHosts.string()],
+                 redirectedHostsContent("192.0.2.1", "198.51.100.7", HostsStyle{}, kOriginal, backupPathFor(kHosts)));
         QCOMPARE(files.files[backupPathFor(kHosts).string()], kOriginal);
         QVERIFY(std::find(files.log.begin(), files.log.end(), "rewriteInPlace hosts") != files.log.end());
         QVERIFY2(!files.files.count(tempPathFor(kHosts).string()), "the refused temp file stays behind");

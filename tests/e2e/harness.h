@@ -225,7 +225,7 @@ public:
             return QStringLiteral("no temporary folder");
         QDir().mkpath(runtimeDir());
         QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        const CommandResult r = sh(QStringLiteral("set -e; mkdir -p '%1'; cp -a '%2/Bramblet' '%2/Lib' '%1/';"
+        const CommandResult r = sh(QStringLiteral("set -e; mkdir -p '%1'; cp -a '%2/Bramblet' '%2/bramblet-hosts-guard' '%2/Lib' '%1/';"
                                                   "cp -a '%2'/*.html '%1/' 2>/dev/null || true;"
                                                   "cp -a /etc '%3'")
                                        .arg(programDir(), stageDir, etcDir()));

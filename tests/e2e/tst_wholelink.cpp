@@ -34,12 +34,11 @@ QStringList linesOf(const QString &log, const QString &kind)
     return out;
 }
 
-QByteArray redirected(const QString &gateway, const QString &stun)
+// Each copy sees its private /etc at /etc.
+QByteArray redirected(const QString &gateway, const QString &stun, const QByteArray &earlier)
 {
-    return QStringLiteral("%1  %2\n%3  %4\n127.0.0.1  localhost\n")
-        .arg(gateway, QString::fromLatin1(bramblet::hosts::kGatewayHostName), stun,
-             QString::fromLatin1(bramblet::hosts::kStunHostName))
-        .toLatin1();
+    return QByteArray::fromStdString(bramblet::hosts::redirectedHostsContent(
+        gateway.toStdString(), stun.toStdString(), bramblet::hosts::HostsStyle{}, earlier.toStdString(), "/etc/hosts.bak"));
 }
 
 // tools/demo runs this test with BRAMBLET_DEMO_DIR set: it then keeps screenshots there and
@@ -187,14 +186,22 @@ private slots:
 
         // Negotiation, ten probes a second apart, the rating: then both hosts files point the
         // game at the SERVER side.
-        const QByteArray serverRedirected = redirected(kServerAddress, kServerAddress);
-        const QByteArray clientRedirected = redirected(kServerAddress, kClientAddress);
+        const QByteArray serverRedirected = redirected(kServerAddress, kServerAddress, kServerHosts);
+        const QByteArray clientRedirected = redirected(kServerAddress, kClientAddress, kClientHosts);
         QVERIFY2(waitFor([&] { return readBytes(server.hostsPath()) == serverRedirected; }, 60000),
                  readBytes(server.hostsPath()).constData());
         QVERIFY2(waitFor([&] { return readBytes(client.hostsPath()) == clientRedirected; }, 30000),
                  readBytes(client.hostsPath()).constData());
         QCOMPARE(readBytes(server.hostsPath() + QStringLiteral(".bak")), kServerHosts);
         QCOMPARE(readBytes(client.hostsPath() + QStringLiteral(".bak")), kClientHosts);
+        // The machine's own names still resolve from the earlier lines, the game's from ours.
+        const CommandResult lookup = sh(QStringLiteral("nsenter -t %1 -m getent hosts nas.home %2")
+                                            .arg(server.pid())
+                                            .arg(QString::fromLatin1(bramblet::hosts::kGatewayHostName)));
+        const QString answers = lookup.output.simplified();
+        QVERIFY2(answers.contains(QStringLiteral("10.1.1.1 nas.home nas")) &&
+                     answers.contains(kServerAddress + u' ' + QString::fromLatin1(bramblet::hosts::kGatewayHostName)),
+                 qPrintable(lookup.output));
         show(QStringLiteral("SERVER hosts file during the link"), readText(server.hostsPath()));
         show(QStringLiteral("CLIENT hosts file during the link"), readText(client.hostsPath()));
         QThread::msleep(1500);

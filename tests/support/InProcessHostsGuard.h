@@ -18,7 +18,8 @@ public:
         : redirect_(hostsPath.toStdString(), platform::hostsStyle(), platform::hostsFileOps())
     {
     }
-    bool staleBackup() override { return redirect_.backupExists(); }
+    std::filesystem::path hostsPath() const override { return redirect_.hostsPath(); }
+    hosts::BackupState backupState() override { return redirect_.backupState(); }
     void restoreStale() override { redirect_.restore(); }
     void redirect(const QString &gateway, const QString &stun) override
     {
