@@ -110,6 +110,10 @@ private:
             args << guardPath_;
         }
         process_.setProcessChannelMode(QProcess::SeparateChannels);
+        // pkexec refuses a SHELL that /etc/shells does not list; the guard needs none.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SHELL"), QStringLiteral("/bin/sh"));
+        process_.setProcessEnvironment(env);
         process_.start(program, args);
         if (!process_.waitForStarted(kCommandTimeoutMs))
             fail(QStringLiteral("无法启动hosts文件守护程序：") + process_.errorString());
