@@ -7,6 +7,7 @@
 #include "app/UnitDuetra.h"
 #include "external/companion.h"
 #include "net/PortMapper.h"
+#include "platform/hostsguard.h"
 #include "platform/paths.h"
 
 #include <memory>
@@ -44,6 +45,9 @@ int main(int argc, char *argv[])
     services.messages = &messages;
     services.companion = companion.get();
     services.portMapper = router.get();
+    // Only the hosts guard beside the program changes the hosts file; the program itself
+    // runs as the player's own user.
+    services.hostsGuard = [] { return bramblet::platform::makeHostsGuard(bramblet::platform::programFolder()); };
     bramblet::StartupOptions options;
     options.mainCreated = [&sessionEnd](bramblet::TBrambletMainForm &form) {
         sessionEnd.attach(&form);

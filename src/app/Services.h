@@ -17,6 +17,7 @@ class IShell;
 class IConnectDialog;
 namespace platform {
 class IGameSettings;
+class IHostsGuard;
 }
 namespace external {
 class ICompanionLibrary;
@@ -35,8 +36,8 @@ struct MainFormServices {
     external::ICompanionLibrary *companion = nullptr;
     // The TCP port of the player channel; tests move it off the fixed one.
     std::uint16_t playerChannelPort = 11881;
-    // The hosts file the game's name lookups read; empty: the system's.
-    QString hostsPath;
+    // Makes what changes the hosts file; empty: the hosts guard in the program's folder.
+    std::function<std::unique_ptr<platform::IHostsGuard>()> hostsGuard;
     // The folder holding Lib/, ending in a separator; empty: the program's own folder.
     QString programFolder;
     // This machine's own IPv4 address; unset: the platform's lookup.

@@ -9,10 +9,9 @@
 #include "app/ProgramIcon.h"
 #include "app/TrayIcon.h"
 #include "app/UnitConnect.h"
-#include "core/hostsfile.h"
 #include "external/localserver.h"
 #include "platform/gamesettings.h"
-#include "platform/hostsfile.h"
+#include "platform/hostsguard.h"
 #include "platform/localaddress.h"
 #include "platform/paths.h"
 
@@ -47,8 +46,7 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       services_(services)
 {
-    hosts_ = std::make_unique<hosts::HostsRedirect>(hostsPath().toStdU16String(), platform::hostsStyle(),
-                                                    platform::hostsFileOps());
+    hostsGuard_ = services_.hostsGuard ? services_.hostsGuard() : platform::makeHostsGuard(programFolder());
 
     setObjectName(QStringLiteral("BrambletMainForm"));
     setWindowTitle(QStringLiteral("Quorrel2008 Online v.4"));
@@ -103,6 +101,10 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
 
     FormCreate();
     createRouter(); // needs the connect dialog
+
+    // Once the loop runs: a backup an earlier run could not put back goes back now, with
+    // the one password prompt the guard's start asks for.
+    QMetaObject::invokeMethod(this, [this] { guarded([this] { restoreStaleBackup(); }); }, Qt::QueuedConnection);
 }
 
 TBrambletMainForm::~TBrambletMainForm() = default;
@@ -123,14 +125,15 @@ QString TBrambletMainForm::programFolder() const
     return services_.programFolder.isEmpty() ? platform::programFolder() : services_.programFolder;
 }
 
-QString TBrambletMainForm::hostsPath() const
+void TBrambletMainForm::restoreStaleBackup()
 {
-    return services_.hostsPath.isEmpty() ? platform::hostsPath() : services_.hostsPath;
+    if (!closed_ && hostsGuard_->backupState() == hosts::BackupState::Ours)
+        hostsGuard_->restoreStale();
 }
 
 void TBrambletMainForm::SetGameIp(const QString &gatewayAddress, const QString &stunAddress)
 {
-    hosts_->setGameIp(gatewayAddress.toStdString(), stunAddress.toStdString());
+    hostsGuard_->redirect(gatewayAddress, stunAddress);
 }
 
 bool TBrambletMainForm::GetLocalIP(QString &address)
@@ -152,7 +155,7 @@ namespace {
 
 QString nativePath(const std::filesystem::path &path) { return QString::fromStdString(path.string()); }
 
-QString backupMissingText(const hosts::HostsRedirect &redirect)
+QString backupMissingText(platform::IHostsGuard &redirect)
 {
     return QStringLiteral("hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。"
                           "本程序不会改动它，请手动删除其中含有%3和%4的两行。")
@@ -164,14 +167,14 @@ QString backupMissingText(const hosts::HostsRedirect &redirect)
 
 bool TBrambletMainForm::hostsReadyForLink()
 {
-    switch (hosts_->backupState()) {
+    switch (hostsGuard_->backupState()) {
     case hosts::BackupState::Foreign:
         warn(QStringLiteral("备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。"
                             "请把它移走或改名，然后再连接。")
-                 .arg(nativePath(hosts_->backupPath())));
+                 .arg(nativePath(hostsGuard_->backupPath())));
         return false;
     case hosts::BackupState::Missing:
-        warn(backupMissingText(*hosts_));
+        warn(backupMissingText(*hostsGuard_));
         return false;
     case hosts::BackupState::None:
     case hosts::BackupState::Ours:
@@ -186,16 +189,16 @@ void TBrambletMainForm::restoreHostsAtClose()
     // backup someone else made is not ours to put back. A failure must not keep the rest of
     // the close from running: the backup stays and is put back at the next start or close.
     try {
-        const hosts::BackupState state = hosts_->backupState();
-        // Puts back only a backup of ours; clears our files a killed run left.
-        hosts_->restore();
+        const hosts::BackupState state = hostsGuard_->backupState();
+        // The guard puts back only a backup of ours, and clears our files a killed run left.
+        hostsGuard_->restore();
         if (state == hosts::BackupState::Missing)
-            warn(backupMissingText(*hosts_));
+            warn(backupMissingText(*hostsGuard_));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Bramblet: %s\n", e.what());
         std::fflush(stderr);
         warn(QStringLiteral("无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。")
-                 .arg(nativePath(hosts_->hostsPath()), nativePath(hosts_->backupPath())) +
+                 .arg(nativePath(hostsGuard_->hostsPath()), nativePath(hostsGuard_->backupPath())) +
              u'\n' + QString::fromLocal8Bit(e.what()));
     }
 }

@@ -20,9 +20,6 @@ class QTimer;
 
 namespace bramblet {
 
-namespace hosts {
-class HostsRedirect;
-}
 class TTrayIcon;
 class IConnectDialog;
 class EnvironmentChecks;
@@ -30,6 +27,7 @@ class IFileDialog;
 class IShell;
 namespace platform {
 class IGameSettings;
+class IHostsGuard;
 }
 
 // Process-wide one-byte flags shared by the start-up, the link start and the first show.
@@ -107,8 +105,9 @@ public:
     void ServerSocket1ClientError(QObject *Sender, TCustomWinSocket *Socket, TErrorEvent &ErrorEvent,
                                   int &ErrorCode);
 
-    // The game's redirection. SetGameIp raises bramblet::Error with the system's text when
-    // the hosts file cannot be changed; the hosts file then keeps its earlier content.
+    // The game's redirection, made by the hosts guard. SetGameIp raises bramblet::Error with
+    // the system's text when the hosts file cannot be changed (or the guard was not allowed
+    // to run); the hosts file then keeps its earlier content.
     void SetGameIp(const QString &gatewayAddress, const QString &stunAddress);
     bool GetLocalIP(QString &address);
     // Starts Lib/Ostrel for `localAddress`; its process id goes to LaunchResult.
@@ -118,7 +117,6 @@ public:
     static QString GetFileVersion(const QString &path);
 
     QString programFolder() const;
-    QString hostsPath() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -144,9 +142,10 @@ private:
     void routerBeforeDialog(bool server, const QString &peer);
     void routerAfterDialog(bool server, bool linked);
     void routerAtClose();
+    void restoreStaleBackup();
 
     MainFormServices services_;
-    std::unique_ptr<hosts::HostsRedirect> hosts_;
+    std::unique_ptr<platform::IHostsGuard> hostsGuard_;
     bool closed_ = false;
     std::unique_ptr<IFileDialog> ownFileDialog_;
     std::unique_ptr<IShell> ownShell_;

@@ -112,6 +112,9 @@ void TBrambletMainForm::startLink(std::int32_t role)
         return;
     }
     SetGameIp(server ? OwnRealAddress : PeerRealAddress, LocalAddress);
+    // The guard may wait for a password; the program may have been closed meanwhile.
+    if (closed_)
+        return;
 
     // 16.-17. The link runs for the rest of the program's run.
     ButtonClient->setEnabled(false);

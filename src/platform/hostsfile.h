@@ -1,14 +1,15 @@
 #pragma once
 
+// No Qt here: the hosts guard, a small program of its own, is built from this and the core.
 #include "core/hostsfile.h"
 
-#include <QString>
+#include <filesystem>
 
 namespace bramblet::platform {
 
-// The system's hosts file (Linux: /etc/hosts; BRAMBLET_HOSTS_FILE names another file for
-// tests of the real program). Windows: %SystemRoot%\system32\drivers\etc\hosts.
-QString hostsPath();
+// The system's hosts file (Linux: /etc/hosts; Windows: %SystemRoot%\system32\drivers\etc\hosts).
+// Nothing redirects it: only the hosts guard writes it, and the guard trusts no caller.
+std::filesystem::path hostsPath();
 
 // Line ends and the STUN-line rule of this system.
 hosts::HostsStyle hostsStyle();

@@ -13,11 +13,7 @@ namespace bramblet::platform {
 
 namespace fs = std::filesystem;
 
-QString hostsPath()
-{
-    const QString overridden = qEnvironmentVariable("BRAMBLET_HOSTS_FILE");
-    return overridden.isEmpty() ? QStringLiteral("/etc/hosts") : overridden;
-}
+fs::path hostsPath() { return "/etc/hosts"; }
 
 hosts::HostsStyle hostsStyle() { return hosts::HostsStyle{"\n", true, true}; }
 

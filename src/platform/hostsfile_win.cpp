@@ -4,15 +4,17 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace bramblet::platform {
 
 namespace fs = std::filesystem;
 
-QString hostsPath()
+fs::path hostsPath()
 {
-    return qEnvironmentVariable("SystemRoot") + QStringLiteral("\\system32\\drivers\\etc\\hosts");
+    const char *root = std::getenv("SystemRoot");
+    return fs::path(root ? root : "") / "system32" / "drivers" / "etc" / "hosts";
 }
 
 hosts::HostsStyle hostsStyle()

@@ -6,6 +6,7 @@
 #include "external/companion.h"
 #include "external/localserver.h"
 #include "platform/processes.h"
+#include "support/InProcessHostsGuard.h"
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 #include "support/StagedCopy.h"
@@ -229,7 +230,7 @@ private slots:
         services.messages = &messages;
         bramblet::test::quietDesktop(services);
         services.quitApplication = [] {};
-        services.hostsPath = scratch_.filePath(QStringLiteral("window-hosts"));
+        services.hostsGuard = hostsGuardOn(scratch_.filePath(QStringLiteral("window-hosts")));
         services.programFolder = folder;
         TBrambletMainForm form(services);
         form.StartLocalServer(QStringLiteral("10.0.0.5"));

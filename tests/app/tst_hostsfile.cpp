@@ -1,5 +1,6 @@
 // The hosts file as the main window changes it, on real files: link start and close, the
 // attributes kept, a bind mount, another user, a kill at every point, this machine's address.
+#include "support/InProcessHostsGuard.h"
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 #include "support/StagedCopy.h"
@@ -142,7 +143,7 @@ int childClose(int argc, char **argv, const QString &hostsPath, const QString &p
     services.messages = &messages;
     bramblet::test::quietDesktop(services);
     services.quitApplication = [] {};
-    services.hostsPath = hostsPath;
+    services.hostsGuard = hostsGuardOn(hostsPath);
     services.programFolder = programFolder;
     TBrambletMainForm form(services);
     form.close();
@@ -270,7 +271,7 @@ class TestHostsFile : public QObject {
             s.messages = &messages;
             bramblet::test::quietDesktop(s);
             s.quitApplication = [this] { ++quits; };
-            s.hostsPath = hostsPath;
+            s.hostsGuard = hostsGuardOn(hostsPath);
             s.programFolder = programFolder;
             form = std::make_unique<TBrambletMainForm>(s);
         }

@@ -3,6 +3,7 @@
 #include "app/UnitDuetra.h"
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
+#include "support/InProcessHostsGuard.h"
 #include "support/FakeConnectDialog.h"
 #include "support/FakeTrayHost.h"
 #include "support/QuietDesktop.h"
@@ -67,7 +68,7 @@ class TestLinkStart : public QObject {
         quietDesktop(s);
         s.quitApplication = [] {};
         s.companion = &companion;
-        s.hostsPath = hostsPath();
+        s.hostsGuard = hostsGuardOn(hostsPath());
         s.programFolder = dir->path() + QLatin1Char('/');
         s.localAddress = [this] { return localAddress; };
         s.playerChannelPort = 21881;

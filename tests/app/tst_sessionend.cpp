@@ -1,5 +1,7 @@
 // The real program ended by the signals of a desktop session while a link's redirection is
-// in place: the same close as "EXIT-ESCI", once, and a normal exit.
+// in place: the same close as "EXIT-ESCI", once, and a normal exit. The program and its
+// hosts guard run in a mount namespace whose /etc is an overlay of the test's own, so the
+// hosts file they change is the test's.
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
 #include "support/StagedCopy.h"
@@ -10,6 +12,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace bramblet;
 using namespace bramblet::test;
@@ -42,6 +45,7 @@ class TestSessionEnd : public QObject {
     QString serverPath_;
 
     struct Run {
+        // folder/etc is the upper layer of the program's /etc.
         QString folder, hostsPath, uiLog, companionLog, runtime;
         QProcess server, program;
     };
@@ -54,7 +58,8 @@ class TestSessionEnd : public QObject {
         run.uiLog = run.folder + QStringLiteral("/ui.log");
         run.companionLog = run.folder + QStringLiteral("/companion.log");
         run.runtime = run.folder + QStringLiteral("/run");
-        if (!QDir().mkpath(run.folder + QStringLiteral("/etc")) || !QDir().mkpath(run.runtime) ||
+        if (!QDir().mkpath(run.folder + QStringLiteral("/etc")) || !QDir().mkpath(run.folder + QStringLiteral("/work")) ||
+            !QDir().mkpath(run.runtime) ||
             ::chmod(QFile::encodeName(run.runtime).constData(), 0700) != 0 || !writeAll(run.hostsPath, kOriginal))
             return false;
         hosts::HostsRedirect redirect(run.hostsPath.toStdString(), platform::hostsStyle(), platform::hostsFileOps());
@@ -72,25 +77,20 @@ class TestSessionEnd : public QObject {
     void startProgram(Run &run, bool readOnlyHostsFolder)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("BRAMBLET_HOSTS_FILE"), run.hostsPath);
         env.insert(QStringLiteral("BRAMBLET_UI_LOG"), run.uiLog);
         env.insert(QStringLiteral("BRAMBLET_COMPANION_LOG"), run.companionLog);
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run.runtime);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         run.program.setProcessEnvironment(env);
-        if (!readOnlyHostsFolder) {
-            run.program.start(program_, {});
-            return;
-        }
-        // The file system under the hosts file turns read-only, in a mount namespace of the
-        // program's own; `exec` keeps the program's process number the one we signal.
-        const QString etc = run.folder + QStringLiteral("/etc");
-        run.program.start(QStringLiteral("unshare"),
-                          {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                           QStringLiteral("sh"), QStringLiteral("-c"),
-                           QStringLiteral("mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" \"$1\" && "
-                                          "exec \"$0\""),
-                           program_, etc});
+        // `exec` keeps the program's process number the one we signal. In the read-only
+        // case the file system under the hosts file turns read-only.
+        QString script = QStringLiteral("mount -t overlay overlay -o \"lowerdir=/etc,upperdir=$1/etc,workdir=$1/work\" /etc");
+        if (readOnlyHostsFolder)
+            script += QStringLiteral(" && mount -o remount,ro /etc");
+        script += QStringLiteral(" && exec \"$0\"");
+        run.program.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("--propagation"),
+                                                      QStringLiteral("private"), QStringLiteral("sh"), QStringLiteral("-c"),
+                                                      script, program_, run.folder});
     }
 
     static void signal(QProcess &p, int number) { ::kill(pid_t(p.processId()), number); }
@@ -98,9 +98,13 @@ class TestSessionEnd : public QObject {
 private slots:
     void initTestCase()
     {
+        if (::geteuid() != 0)
+            QSKIP("the program's own /etc needs a mount namespace, which needs root");
+        if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+            QSKIP("unshare is not installed");
         QVERIFY(scratch_.isValid());
         const QString prog = scratch_.filePath(QStringLiteral("prog"));
-        for (const char *f : {"Bramblet", "Lib/libVeldrin.so", "Lib/Ostrel"})
+        for (const char *f : {"Bramblet", "bramblet-hosts-guard", "Lib/libVeldrin.so", "Lib/Ostrel"})
             QVERIFY(copyStaged(QString::fromLatin1(f), prog));
         program_ = prog + QStringLiteral("/Bramblet");
         serverPath_ = prog + QStringLiteral("/Lib/Ostrel");
@@ -125,7 +129,7 @@ private slots:
         QFETCH(When, when);
         Run run;
         // A slow server keeps the close in its last step long enough for a second signal.
-        QVERIFY(prepare(run, QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_').remove(u'(').remove(u')'),
+        QVERIFY(prepare(run, QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_').remove(u'(').remove(u')').remove(u','),
                         second ? 1500 : 0));
         QTRY_COMPARE(logLines(run.companionLog).size(), 1);
         startProgram(run, false);
@@ -157,8 +161,6 @@ private slots:
 
     void restoreThatFailsKeepsTheBackup()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
-            QSKIP("unshare is not installed");
         Run run;
         QVERIFY(prepare(run, QStringLiteral("read-only"), 0));
         QTRY_COMPARE(logLines(run.companionLog).size(), 1);
@@ -183,7 +185,7 @@ private slots:
             if (line.contains("hosts"))
                 said << line;
         }
-        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.size() == 1, readAll(run.uiLog).constData());
         QVERIFY2(said.first().contains("backup was kept") && said.first().contains("Read-only file system"),
                  said.first().constData());
         QCOMPARE(readAll(run.hostsPath), redirected);

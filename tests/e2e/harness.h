@@ -229,7 +229,7 @@ public:
             return QStringLiteral("no temporary folder");
         QDir().mkpath(runtimeDir());
         QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        const CommandResult r = sh(QStringLiteral("set -e; mkdir -p '%1'; cp -a '%2/Bramblet' '%2/Lib' '%1/';"
+        const CommandResult r = sh(QStringLiteral("set -e; mkdir -p '%1'; cp -a '%2/Bramblet' '%2/bramblet-hosts-guard' '%2/Lib' '%1/';"
                                                   "cp -a '%2'/*.html '%1/' 2>/dev/null || true;"
                                                   "cp -a /etc '%3'")
                                        .arg(programDir(), stageDir, etcDir()));
@@ -245,8 +245,6 @@ public:
         QStringList env = {QStringLiteral("DISPLAY=") + display,
                            QStringLiteral("XDG_RUNTIME_DIR=") + runtimeDir(),
                            QStringLiteral("BRAMBLET_UI_LOG=") + uiLog(),
-                           // The private /etc's file, not the scratch file the test itself was given.
-                           QStringLiteral("BRAMBLET_HOSTS_FILE=/etc/hosts"),
                            QStringLiteral("BRAMBLET_COMPANION_LOG=") + companionLog(),
                            QStringLiteral("QT_QPA_PLATFORM=xcb"),
                            QStringLiteral("LANG=C.UTF-8"),

@@ -2,13 +2,15 @@
 
 #include "app/DesktopServices.h"
 #include "app/Services.h"
+#include "support/InProcessHostsGuard.h"
 #include "platform/gamesettings.h"
 
 #include <QStringList>
 
 namespace bramblet::test {
 
-// A desktop whose first-show checks ask nothing: the file dialog is cancelled, the store of
+// A desktop whose first-show checks ask nothing and whose hosts file is the test's scratch
+// file (never the machine's): the file dialog is cancelled, the store of
 // the game's path cannot be opened, the user counts as administrator and the shell records.
 class QuietDesktop : public IFileDialog, public IShell, public platform::IGameSettings {
 public:
@@ -40,6 +42,8 @@ inline void quietDesktop(MainFormServices &s)
         s.settings = &desktop;
     if (!s.isAdministrator)
         s.isAdministrator = [] { return true; };
+    if (!s.hostsGuard)
+        s.hostsGuard = hostsGuardOn(qEnvironmentVariable("BRAMBLET_HOSTS_FILE"));
 }
 
 } // namespace bramblet::test

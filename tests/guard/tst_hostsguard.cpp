@@ -1,0 +1,260 @@
+// The hosts guard alone, as a real process on a hosts file of the test's own: every way its
+// pipe or its life can end puts the hosts file back, and bad input on its pipe changes nothing.
+#include "core/hostsfile.h"
+#include "platform/hostsfile.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace bramblet;
+
+namespace {
+
+const QByteArray kOriginal = "127.0.0.1\tlocalhost\n10.0.0.9  printer # no final break";
+const QString kGuard = QStringLiteral(BRAMBLET_GUARD_TEST_EXE);
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QStringList listing(const QString &dir) { return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+
+bool redirected(const QByteArray &hosts)
+{
+    return hosts.contains(QByteArray("192.0.2.1  ") + hosts::kGatewayHostName) &&
+           hosts.contains(QByteArray("198.51.100.7  ") + hosts::kStunHostName);
+}
+
+// The caller that gets killed: this executable with --caller starts the guard on pipes of
+// its own, asks for a redirection, says the guard's process number and waits to be killed.
+int runCaller(const char *folder)
+{
+    int in[2], out[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0)
+        return 3;
+    const pid_t guard = ::fork();
+    if (guard == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::close(in[0]), ::close(in[1]), ::close(out[0]), ::close(out[1]);
+        if (::chdir(folder) == 0)
+            ::execl(BRAMBLET_GUARD_TEST_EXE, BRAMBLET_GUARD_TEST_EXE, static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    const char command[] = "redirect 192.0.2.1 198.51.100.7\n";
+    if (::write(in[1], command, sizeof command - 1) != ssize_t(sizeof command - 1))
+        return 4;
+    int answers = 0;
+    char ch;
+    while (answers < 2 && ::read(out[0], &ch, 1) == 1)
+        answers += ch == '\n';
+    std::printf("%d\n", int(guard));
+    std::fflush(stdout);
+    ::pause();
+    return 0;
+}
+
+} // namespace
+
+class TestHostsGuard : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString hostsPath() const { return dir.filePath(QStringLiteral("hosts")); }
+
+    // The next answer line of the guard, without its break; empty when none came in time.
+    static QByteArray answer(QProcess &guard)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!guard.canReadLine() && t.elapsed() < 15000) {
+            if (!guard.waitForReadyRead(500) && guard.state() == QProcess::NotRunning)
+                break;
+        }
+        return guard.canReadLine() ? guard.readLine().chopped(1) : QByteArray();
+    }
+
+    void startGuard(QProcess &guard, const QStringList &args = {})
+    {
+        guard.setWorkingDirectory(dir.path());
+        guard.setProcessChannelMode(QProcess::SeparateChannels);
+        guard.start(kGuard, args);
+        QVERIFY(guard.waitForStarted(10000));
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        for (const QString &f : listing(dir.path()))
+            QFile::remove(dir.filePath(f));
+        QVERIFY(writeFile(hostsPath(), kOriginal));
+    }
+
+    void everyEndRestores_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("restore command: answered, then ended") << QStringLiteral("restore");
+        QTest::newRow("end of input: the window closed its pipe") << QStringLiteral("eof");
+        QTest::newRow("SIGTERM") << QStringLiteral("SIGTERM");
+        QTest::newRow("SIGINT") << QStringLiteral("SIGINT");
+        QTest::newRow("SIGHUP") << QStringLiteral("SIGHUP");
+        QTest::newRow("a second redirection, then end of input") << QStringLiteral("twice");
+    }
+    void everyEndRestores()
+    {
+        QFETCH(QString, end);
+        QProcess guard;
+        startGuard(guard);
+        QCOMPARE(answer(guard), QByteArray("ok"));
+        guard.write("redirect 192.0.2.1 198.51.100.7\n");
+        QCOMPARE(answer(guard), QByteArray("ok"));
+        QVERIFY2(redirected(readFile(hostsPath())), readFile(hostsPath()).constData());
+        QCOMPARE(readFile(hostsPath() + QStringLiteral(".bak")), kOriginal);
+
+        if (end == QStringLiteral("restore")) {
+            guard.write("restore\n");
+            QCOMPARE(answer(guard), QByteArray("ok"));
+        } else if (end == QStringLiteral("eof") || end == QStringLiteral("twice")) {
+            if (end == QStringLiteral("twice")) {
+                guard.write("redirect 192.0.2.9 198.51.100.7\n");
+                QCOMPARE(answer(guard), QByteArray("ok"));
+                QCOMPARE(readFile(hostsPath() + QStringLiteral(".bak")), kOriginal);
+            }
+            guard.closeWriteChannel();
+        } else {
+            const int number = end == QStringLiteral("SIGTERM") ? SIGTERM : end == QStringLiteral("SIGINT") ? SIGINT : SIGHUP;
+            QCOMPARE(::kill(pid_t(guard.processId()), number), 0);
+        }
+        QVERIFY(guard.waitForFinished(15000));
+        QCOMPARE(guard.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(guard.exitCode(), 0);
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+        QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
+    }
+
+    // SIGKILL of the main window: the guard sees the end of its input and restores.
+    void killedCallerRestores()
+    {
+        QProcess caller;
+        caller.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--caller"), dir.path()});
+        QVERIFY(caller.waitForStarted(10000));
+        QVERIFY(caller.waitForReadyRead(15000));
+        const pid_t guardPid = pid_t(caller.readLine().trimmed().toInt());
+        QVERIFY(guardPid > 0);
+        QVERIFY2(redirected(readFile(hostsPath())), readFile(hostsPath()).constData());
+        caller.kill();
+        QVERIFY(caller.waitForFinished(10000));
+        // The orphaned guard is not ours to wait for; the file tells.
+        QTRY_COMPARE_WITH_TIMEOUT(listing(dir.path()), QStringList{QStringLiteral("hosts")}, 10000);
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    // A killed guard's backup is put back by the next guard before it takes any command.
+    void staleBackupRestoredAtStart()
+    {
+        hosts::HostsRedirect(hostsPath().toStdString(), platform::hostsStyle(), platform::hostsFileOps())
+            .setGameIp("192.0.2.1", "198.51.100.7");
+        QProcess guard;
+        startGuard(guard);
+        QCOMPARE(answer(guard), QByteArray("ok"));
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+        QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
+        guard.closeWriteChannel();
+        QVERIFY(guard.waitForFinished(15000));
+    }
+
+    void badInputChangesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("unknown command") << QByteArray("hello\n") << QByteArray("error Unknown command");
+        QTest::newRow("one address") << QByteArray("redirect 192.0.2.1\n") << QByteArray("error A redirection");
+        QTest::newRow("a path for an address") << QByteArray("redirect /etc/passwd 192.0.2.1\n") << QByteArray("error Not an IPv4");
+        QTest::newRow("a second hosts line smuggled in")
+            << QByteArray("redirect 192.0.2.1 6.6.6.6 evil.example\n") << QByteArray("error Not an IPv4");
+        QTest::newRow("leading zero") << QByteArray("redirect 192.0.2.01 6.6.6.6\n") << QByteArray("error Not an IPv4");
+        QTest::newRow("carriage return") << QByteArray("redirect 192.0.2.1 6.6.6.6\r\n") << QByteArray("error Not an IPv4");
+        QTest::newRow("NUL byte") << QByteArray("redirect 192.0.2.1\0 6.6.6.6\n", 28) << QByteArray("error Not an IPv4");
+        QTest::newRow("endless line: one answer")
+            << QByteArray(100000, 'x') + "\n" << QByteArray("error Line too long");
+    }
+    void badInputChangesNothing()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, expected);
+        QProcess guard;
+        startGuard(guard);
+        QCOMPARE(answer(guard), QByteArray("ok"));
+        guard.write(input);
+        const QByteArray said = answer(guard);
+        QVERIFY2(said.startsWith(expected), said.constData());
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+        QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
+        // Still serving: the next good command is the next answer.
+        guard.write("redirect 192.0.2.1 198.51.100.7\n");
+        QCOMPARE(answer(guard), QByteArray("ok"));
+        QVERIFY(redirected(readFile(hostsPath())));
+        guard.write("restore\n");
+        QCOMPARE(answer(guard), QByteArray("ok"));
+        QVERIFY(guard.waitForFinished(15000));
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    void argumentsRefused()
+    {
+        QProcess guard;
+        startGuard(guard, {dir.filePath(QStringLiteral("elsewhere"))});
+        QVERIFY(guard.waitForFinished(15000));
+        QCOMPARE(guard.exitCode(), 2);
+        QVERIFY(guard.readAllStandardOutput().startsWith("error "));
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    // The system's own text reaches the caller, and the guard goes on.
+    void failureAnswersWithTheSystemsText()
+    {
+        QVERIFY(QFile::remove(hostsPath()));
+        QVERIFY(QDir().mkdir(hostsPath()));
+        QProcess guard;
+        startGuard(guard);
+        // Its look for a stale backup already meets the directory.
+        QVERIFY(answer(guard).startsWith("error "));
+        guard.write("redirect 192.0.2.1 198.51.100.7\n");
+        const QByteArray said = answer(guard);
+        QVERIFY2(said.startsWith("error ") && said.contains("Is a directory"), said.constData());
+        QCOMPARE(listing(dir.path()), QStringList());
+        guard.write("restore\n");
+        QVERIFY(!answer(guard).isEmpty());
+        QVERIFY(guard.waitForFinished(15000));
+        QVERIFY(QDir().rmdir(hostsPath()));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && std::strcmp(argv[1], "--caller") == 0)
+        return runCaller(argv[2]);
+    QCoreApplication app(argc, argv);
+    TestHostsGuard test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_hostsguard.moc"
