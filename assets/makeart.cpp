@@ -131,7 +131,8 @@ int main(int argc, char *argv[])
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     bool ok = save(splash(), out.filePath(QStringLiteral("splash.bmp")), "BMP");
-    for (int size : {16, 32, 48})
+    // 16 to 48 go into the program; the larger ones are for the desktop's icon theme.
+    for (int size : {16, 32, 48, 64, 128, 256})
         ok = save(icon(size), out.filePath(QStringLiteral("icon-%1.png").arg(size)), "PNG") && ok;
     QFile gif(QString::fromLocal8Bit(argv[2]));
     if (!gif.open(QIODevice::WriteOnly) || gif.write(writeAnimatedGif(waitingFrames(), 100)) < 0) {

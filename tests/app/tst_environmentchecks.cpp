@@ -59,9 +59,13 @@ public:
         filters << filter;
         if (answers.empty())
             return std::nullopt;
-        auto a = answers.front();
+        // Not a copy of the optional: GCC 12 at -O3 takes its empty case for an unset string.
+        const bool chosen = answers.front().has_value();
+        const QString path = answers.front().value_or(QString());
         answers.pop_front();
-        return a;
+        if (!chosen)
+            return std::nullopt;
+        return path;
     }
 };
 

@@ -181,110 +181,104 @@ struct PeLayout {
 };
 
 // An image whose resource section, the last thing in the file, holds the version block.
+// Every offset is fixed first and the image is allocated once: GCC 12 at -O3 misreads a vector
+// that grows step by step here as written past its end.
 inline ByteVector buildPe(const ByteVector &versionInfo, const PeOptions &o = {}, PeLayout *layoutOut = nullptr)
 {
-    PeLayout l;
-    ByteVector out(0x40, 0);
-    out[0] = 'M';
-    out[1] = 'Z';
-    l.peHeader = 0x40;
-    putU32(out, 0x3C, static_cast<std::uint32_t>(l.peHeader));
-    out.insert(out.end(), {'P', 'E', 0, 0});
-
+    const auto alignUp = [](std::size_t at, std::size_t to) { return (at + to - 1) / to * to; };
     const std::uint16_t sectionCount = o.codeSectionFirst ? 2 : 1;
     const std::uint16_t optionalSize = o.pe32Plus ? 240 : 224;
-    l.coffHeader = out.size();
-    out.resize(out.size() + 20, 0);
+
+    PeLayout l;
+    l.peHeader = 0x40;
+    l.coffHeader = l.peHeader + 4;
+    l.optionalHeader = l.coffHeader + 20;
+    l.sectionTable = l.optionalHeader + optionalSize;
+    const std::size_t codeSection = alignUp(l.sectionTable + 40u * sectionCount, 0x200);
+    l.resourceSection = codeSection + (o.codeSectionFirst ? 0x200 : 0);
+
+    // Resource tree, from its start: type directory (a named type first, when asked), name
+    // directory, language directory, data entry, the named type's name, then the data.
+    const std::size_t namedEntry = 16;
+    const std::size_t typeEntry = namedEntry + (o.namedTypeFirst ? 8 : 0);
+    const std::size_t nameDir = typeEntry + 8;
+    const std::size_t nameEntry = nameDir + 16;
+    const std::size_t languageDir = nameEntry + 8;
+    const std::size_t languageEntry = languageDir + 16;
+    const std::size_t dataEntry = languageEntry + 8;
+    const std::size_t typeNameString = dataEntry + 16;
+    const std::size_t data = alignUp(typeNameString + (o.namedTypeFirst ? 8 : 0), 4);
+    const std::size_t treeSize = data + versionInfo.size();
+    l.nameDirectory = l.resourceSection + nameDir;
+    l.languageDirectory = l.resourceSection + languageDir;
+    l.dataEntry = l.resourceSection + dataEntry;
+    l.versionInfo = l.resourceSection + data;
+    l.end = l.resourceSection + treeSize;
+
+    ByteVector out(l.end, 0);
+    out[0] = 'M';
+    out[1] = 'Z';
+    putU32(out, 0x3C, static_cast<std::uint32_t>(l.peHeader));
+    out[l.peHeader] = 'P';
+    out[l.peHeader + 1] = 'E';
+
     putU16(out, l.coffHeader, o.pe32Plus ? 0x8664 : 0x014C);
     putU16(out, l.coffHeader + 2, sectionCount);
     putU16(out, l.coffHeader + 16, optionalSize);
     putU16(out, l.coffHeader + 18, 0x0102);
 
-    l.optionalHeader = out.size();
-    out.resize(out.size() + optionalSize, 0);
     putU16(out, l.optionalHeader, o.pe32Plus ? 0x20B : 0x10B);
     const std::size_t countAt = l.optionalHeader + (o.pe32Plus ? 108 : 92);
     putU32(out, countAt, 16);
     const std::size_t resourceDirectory = countAt + 4 + 2 * 8;
+    putU32(out, resourceDirectory, o.resourceVirtualAddress);
+    putU32(out, resourceDirectory + 4, static_cast<std::uint32_t>(treeSize));
 
-    l.sectionTable = out.size();
-    out.resize(out.size() + 40u * sectionCount, 0);
-    while (out.size() % 0x200)
-        out.push_back(0);
-
+    auto section = [&](std::size_t header, std::string_view name, std::uint32_t size, std::uint32_t virtualAddress,
+                       std::size_t raw) {
+        std::copy(name.begin(), name.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
+        putU32(out, header + 8, size);
+        putU32(out, header + 12, virtualAddress);
+        putU32(out, header + 16, size);
+        putU32(out, header + 20, static_cast<std::uint32_t>(raw));
+    };
     std::size_t header = l.sectionTable;
     if (o.codeSectionFirst) {
-        const std::size_t raw = out.size();
-        out.resize(out.size() + 0x200, 0x90);
-        std::copy_n(".text", 5, out.begin() + static_cast<std::ptrdiff_t>(header));
-        putU32(out, header + 8, 0x200);
-        putU32(out, header + 12, 0x1000);
-        putU32(out, header + 16, 0x200);
-        putU32(out, header + 20, static_cast<std::uint32_t>(raw));
+        std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(codeSection), 0x200, std::uint8_t{0x90});
+        section(header, ".text", 0x200, 0x1000, codeSection);
         header += 40;
     }
+    section(header, ".rsrc", static_cast<std::uint32_t>(treeSize), o.resourceVirtualAddress, l.resourceSection);
 
-    // Resource tree: type directory, name directory, language directory, data entry, data.
-    l.resourceSection = out.size();
-    ByteVector tree;
-    auto directory = [&](std::uint16_t named, std::uint16_t ids) {
-        const std::size_t at = tree.size();
-        tree.resize(at + 16, 0);
-        putU16(tree, at + 12, named);
-        putU16(tree, at + 14, ids);
-        return at;
+    const std::size_t r = l.resourceSection;
+    auto directory = [&](std::size_t at, std::uint16_t named, std::uint16_t ids) {
+        putU16(out, r + at + 12, named);
+        putU16(out, r + at + 14, ids);
     };
-    auto entry = [&](std::uint32_t name, std::uint32_t target) {
-        const std::size_t at = tree.size();
-        tree.resize(at + 8, 0);
-        putU32(tree, at, name);
-        putU32(tree, at + 4, target);
-        return at;
+    auto entry = [&](std::size_t at, std::uint32_t name, std::uint32_t target) {
+        putU32(out, r + at, name);
+        putU32(out, r + at + 4, target);
     };
-    directory(o.namedTypeFirst ? 1 : 0, 1);
-    const std::size_t namedEntry = o.namedTypeFirst ? entry(0x80000000u, 0) : 0;
-    const std::size_t typeEntry = entry(16, 0);
-    const std::size_t nameDir = directory(0, 1);
-    const std::size_t nameEntry = entry(o.nameId, 0);
-    const std::size_t languageDir = directory(0, 1);
-    const std::size_t languageEntry = entry(o.languageId, 0);
-    const std::size_t dataEntry = tree.size();
-    tree.resize(tree.size() + 16, 0);
-    std::size_t typeNameString = 0;
+    constexpr std::uint32_t subdirectory = 0x80000000u;
+    directory(0, o.namedTypeFirst ? 1 : 0, 1);
     if (o.namedTypeFirst) {
-        typeNameString = tree.size();
-        appendU16(tree, 3);
-        for (auto u : utf16("MUI"))
-            appendU16(tree, u);
         // the named type leads to the name directory too: only the numbered one may be used
+        entry(namedEntry, subdirectory | static_cast<std::uint32_t>(typeNameString),
+              subdirectory | static_cast<std::uint32_t>(languageDir));
+        const auto name = utf16("MUI");
+        putU16(out, r + typeNameString, static_cast<std::uint16_t>(name.size()));
+        for (std::size_t i = 0; i < name.size(); ++i)
+            putU16(out, r + typeNameString + 2 + 2 * i, name[i]);
     }
-    padTo4(tree);
-    const std::size_t data = tree.size();
-    tree.insert(tree.end(), versionInfo.begin(), versionInfo.end());
-    if (o.namedTypeFirst) {
-        putU32(tree, namedEntry, 0x80000000u | static_cast<std::uint32_t>(typeNameString));
-        putU32(tree, namedEntry + 4, 0x80000000u | static_cast<std::uint32_t>(languageDir));
-    }
-    putU32(tree, typeEntry + 4, 0x80000000u | static_cast<std::uint32_t>(nameDir));
-    putU32(tree, nameEntry + 4, 0x80000000u | static_cast<std::uint32_t>(languageDir));
-    putU32(tree, languageEntry + 4, static_cast<std::uint32_t>(dataEntry));
-    putU32(tree, dataEntry, o.resourceVirtualAddress + static_cast<std::uint32_t>(data));
-    putU32(tree, dataEntry + 4, static_cast<std::uint32_t>(versionInfo.size()));
+    entry(typeEntry, 16, subdirectory | static_cast<std::uint32_t>(nameDir));
+    directory(nameDir, 0, 1);
+    entry(nameEntry, o.nameId, subdirectory | static_cast<std::uint32_t>(languageDir));
+    directory(languageDir, 0, 1);
+    entry(languageEntry, o.languageId, static_cast<std::uint32_t>(dataEntry));
+    putU32(out, r + dataEntry, o.resourceVirtualAddress + static_cast<std::uint32_t>(data));
+    putU32(out, r + dataEntry + 4, static_cast<std::uint32_t>(versionInfo.size()));
+    std::copy(versionInfo.begin(), versionInfo.end(), out.begin() + static_cast<std::ptrdiff_t>(r + data));
 
-    std::copy_n(".rsrc", 5, out.begin() + static_cast<std::ptrdiff_t>(header));
-    putU32(out, header + 8, static_cast<std::uint32_t>(tree.size()));
-    putU32(out, header + 12, o.resourceVirtualAddress);
-    putU32(out, header + 16, static_cast<std::uint32_t>(tree.size()));
-    putU32(out, header + 20, static_cast<std::uint32_t>(l.resourceSection));
-    putU32(out, resourceDirectory, o.resourceVirtualAddress);
-    putU32(out, resourceDirectory + 4, static_cast<std::uint32_t>(tree.size()));
-    out.insert(out.end(), tree.begin(), tree.end());
-
-    l.nameDirectory = l.resourceSection + nameDir;
-    l.languageDirectory = l.resourceSection + languageDir;
-    l.dataEntry = l.resourceSection + dataEntry;
-    l.versionInfo = l.resourceSection + data;
-    l.end = out.size();
     if (layoutOut)
         *layoutOut = l;
     return out;

@@ -38,12 +38,14 @@ public:
         std::mt19937 pick(std::random_device{}());
         std::uniform_int_distribution<int> numbers(100, 199);
         for (int attempt = 0; attempt < 8; ++attempt) {
-            const int n = numbers(pick);
-            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            // Each text starts as a std::string: GCC 12 at -O3 reports a false overlap in
+            // "literal" + std::string.
+            const std::string number = std::to_string(numbers(pick));
+            const std::string lock = std::string("/tmp/.X") + number + "-lock";
+            const std::string socket = std::string("/tmp/.X11-unix/X") + number;
             if (exists(lock) || exists(socket))
                 continue;
-            const pid_t pid = spawn({"Xvfb", ":" + std::to_string(n), "-screen", "0", "800x600x24", "-nolisten",
+            const pid_t pid = spawn({"Xvfb", std::string(":") + number, "-screen", "0", "800x600x24", "-nolisten",
                                      "tcp", "-noreset"},
                                     {});
             if (pid <= 0)
@@ -55,7 +57,7 @@ public:
             }
             if (exists(socket) && !ended(pid)) {
                 xvfb_ = pid;
-                display_ = ":" + std::to_string(n);
+                display_ = std::string(":") + number;
                 return true;
             }
             endProcess(pid);
