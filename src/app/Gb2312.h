@@ -7,6 +7,11 @@
 
 namespace bramblet {
 
+// Byte limits of the tray's texts, counted in GB2312 bytes without the terminating zero.
+inline constexpr std::size_t kTrayTipBytes = 127;
+inline constexpr std::size_t kBalloonTextBytes = 255;
+inline constexpr std::size_t kBalloonTitleBytes = 63;
+
 // The program's texts live in the GB2312 code page wherever a byte limit applies; Qt reaches
 // it by name through ICU. A missing codec is an error, never a silent fallback to another
 // encoding, since every limit would then count the wrong bytes.

@@ -65,9 +65,7 @@ public:
     void show(const QString &title, const QString &text, BalloonIcon icon, int msecs) override
     {
         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-        QString body = text;
-        body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        call << QCoreApplication::applicationName() << uint(current_) << iconName(icon) << title << body
+        call << QCoreApplication::applicationName() << uint(current_) << iconName(icon) << title << withLineFeeds(text)
              << QStringList{kDefaultAction, title} << QVariantMap() << qint32(msecs);
         const quint64 request = ++request_;
         auto *watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCallTimeoutMs), this);

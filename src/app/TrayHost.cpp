@@ -13,13 +13,13 @@
 
 namespace bramblet {
 
-namespace {
-
 QString withLineFeeds(QString text)
 {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return text;
 }
+
+namespace {
 
 QSystemTrayIcon::MessageIcon qtIcon(BalloonIcon icon)
 {

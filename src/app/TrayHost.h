@@ -10,6 +10,10 @@ class QMenu;
 
 namespace bramblet {
 
+// The program's texts end their lines in CR LF; tooltips, balloons and the status line of
+// this system break lines at LF alone.
+QString withLineFeeds(QString text);
+
 // Balloon icon kinds, numbered as the shell's balloon flags.
 enum class BalloonIcon { None = 0, Info = 1, Warning = 2, Error = 3, Custom = 4 };
 

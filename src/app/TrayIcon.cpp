@@ -3,7 +3,6 @@
 #include "app/MessageService.h"
 
 #include "app/Gb2312.h"
-#include "core/gb2312cut.h"
 #include "core/guard.h"
 
 #include <QAction>
@@ -273,8 +272,7 @@ void TTrayIcon::SetNotificationService(std::unique_ptr<INotificationService> ser
 void TTrayIcon::showInStatusLine(const QString &title, const QString &text)
 {
     balloon_ = BalloonRoute::StatusLine;
-    statusBalloon_ = title + QLatin1Char('\n') + text;
-    statusBalloon_.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    statusBalloon_ = withLineFeeds(title + QLatin1Char('\n') + text);
     updateStatusText();
 }
 
@@ -286,9 +284,7 @@ QString TTrayIcon::StatusText() const
     if (host_->trayAvailable() || hint_.isEmpty() || !showHint_)
         return QString();
     // No tooltip to squeeze into: the hint may run as long as a balloon's text.
-    QString text = cutToGb2312Bytes(hint_, kBalloonTextBytes);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text;
+    return withLineFeeds(cutToGb2312Bytes(hint_, kBalloonTextBytes));
 }
 
 void TTrayIcon::updateStatusText()

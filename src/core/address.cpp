@@ -108,27 +108,33 @@ std::uint32_t inetAddr(std::string_view text)
     return address;
 }
 
-bool isDottedQuad(std::string_view text)
+std::optional<std::uint32_t> parseDecimalQuad(std::string_view text, LeadingZeros zeros)
 {
-    if (text.empty() || text.size() > MaxDottedQuadLength)
-        return false;
+    std::uint32_t address = 0;
     std::size_t pos = 0;
     for (int part = 0; part < 4; ++part) {
         if (part > 0) {
             if (pos >= text.size() || text[pos] != '.')
-                return false;
+                return std::nullopt;
             ++pos;
         }
         const std::size_t start = pos;
-        int value = 0;
+        std::uint32_t value = 0;
         while (pos < text.size() && isDigit(text[pos]) && pos - start < 3)
-            value = value * 10 + (text[pos++] - '0');
+            value = value * 10 + static_cast<std::uint32_t>(text[pos++] - '0');
         const std::size_t digits = pos - start;
-        if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0'))
-            return false;
+        if (digits == 0 || value > 255)
+            return std::nullopt;
+        if (zeros == LeadingZeros::Refused && digits > 1 && text[start] == '0')
+            return std::nullopt;
+        address = (address << 8) | value;
     }
-    return pos == text.size();
+    if (pos != text.size())
+        return std::nullopt;
+    return address;
 }
+
+bool isDottedQuad(std::string_view text) { return parseDecimalQuad(text, LeadingZeros::Refused).has_value(); }
 
 std::string formatDottedQuad(std::uint32_t address)
 {

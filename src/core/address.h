@@ -5,6 +5,7 @@
 // Values are 32-bit addresses in host order: "1.2.3.4" is 0x01020304.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,10 +31,21 @@ std::string cleanTypedAddress(std::string_view typed);
 // range, or any other character gives InetAddrNone.
 std::uint32_t inetAddr(std::string_view text);
 
-// True when the text is a plain dotted quad: exactly four decimal parts 0-255 of one to
-// three digits, no leading zeros (a leading zero reads as octal to some parsers, and the
-// hosts file reader refuses it), no other characters, at most 15 characters. This is the
-// only form accepted from a peer and the only form written to the hosts file.
+// Whether a part of a dotted quad may start with 0.
+enum class LeadingZeros {
+    Refused, // "010" is no part: a leading zero reads as octal to some parsers
+    Decimal, // "010" is ten
+};
+
+// Exactly four decimal parts 0-255 of one to three digits separated by ".", nothing else, to
+// a host-order address. The one dotted-quad rule; `zeros` says whether a part may start with
+// 0. Refused is the plain dotted quad (isDottedQuad); Decimal is the host rule of a datagram
+// send, whose text is used unchanged when it matches and looked up as a name otherwise.
+std::optional<std::uint32_t> parseDecimalQuad(std::string_view text, LeadingZeros zeros);
+
+// True when the text is a plain dotted quad: parseDecimalQuad with leading zeros refused, so
+// at most 15 characters. This is the only form accepted from a peer, the only form written
+// to the hosts file, and the form the socket layer binds to.
 bool isDottedQuad(std::string_view text);
 
 // The dotted quad of a host-order address: 0x0A000001 gives "10.0.0.1".

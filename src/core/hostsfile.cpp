@@ -9,31 +9,6 @@ namespace bramblet::hosts {
 
 namespace fs = std::filesystem;
 
-bool isDottedQuad(std::string_view text)
-{
-    int parts = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t digits = 0;
-        int value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + (text[i] - '0');
-            ++digits;
-            ++i;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return false;
-        if (digits > 1 && text[i - digits] == '0')
-            return false;
-        ++parts;
-        if (i == text.size())
-            return parts == 4;
-        if (text[i] != '.' || parts == 4)
-            return false;
-        ++i;
-    }
-}
-
 std::string defaultHostsContent(const HostsStyle &style) { return std::string(kLocalhostLine) + style.lineEnd; }
 
 namespace {

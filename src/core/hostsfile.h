@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/address.h"
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -35,9 +37,9 @@ struct HostsStyle {
     bool keepEarlierLines = true;
 };
 
-// Four decimal parts of 0 to 255, no sign, no blanks, no leading zeros (a leading zero
-// reads as octal to some parsers of the hosts file).
-bool isDottedQuad(std::string_view text);
+// The plain dotted quad of address::isDottedQuad, under the name the hosts guard checks its
+// two addresses with.
+inline bool isDottedQuad(std::string_view text) { return address::isDottedQuad(text); }
 
 std::string defaultHostsContent(const HostsStyle &style);
 // The marker line naming the backup, then the game's lines; then either every line of

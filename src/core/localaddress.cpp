@@ -4,17 +4,6 @@ namespace bramblet {
 
 bool isLoopbackIPv4(std::uint32_t address) { return (address >> 24) == 127; }
 
-std::string formatIPv4(std::uint32_t address)
-{
-    std::string out;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        if (!out.empty())
-            out.push_back('.');
-        out += std::to_string((address >> shift) & 0xFFu);
-    }
-    return out;
-}
-
 std::optional<std::uint32_t> chooseLocalIPv4(const std::vector<std::uint32_t> &hostNameAnswers,
                                              const std::vector<std::uint32_t> &interfaceAddresses)
 {

@@ -11,9 +11,6 @@ namespace bramblet {
 
 bool isLoopbackIPv4(std::uint32_t address);
 
-// "%d.%d.%d.%d", most significant byte first.
-std::string formatIPv4(std::uint32_t address);
-
 // This machine's own address: the first answer of the lookup of its host name that is not
 // a loopback address (Debian maps the host name to 127.0.1.1), else the first non-loopback
 // address of its interfaces, in the order given. None when neither has one.

@@ -25,10 +25,8 @@ int portOf(const TSockAddrIn &address);
 
 // The host text of a datagram send when it needs no name lookup: "127.0.0.1" for
 // "localhost" in any letter case, the text itself when it is exactly four decimal parts of
-// 0 to 255 separated by "."; nothing otherwise (the text is then looked up as a name).
+// 0 to 255 separated by "." (address::parseDecimalQuad, leading zeros decimal); nothing
+// otherwise (the text is then looked up as a name).
 std::optional<std::string> literalDatagramHost(std::string_view host);
-
-// Four decimal parts of 0 to 255 to a network-order address. Leading zeros stay decimal.
-std::optional<std::uint32_t> parseDecimalQuad(std::string_view text);
 
 } // namespace bramblet

@@ -1,5 +1,7 @@
 #include "net/PortMapper.h"
 
+#include "net/Address.h"
+
 #include <miniupnpc/miniupnpc.h>
 #include <miniupnpc/upnpcommands.h>
 #include <natpmp.h>
@@ -33,12 +35,6 @@ constexpr int kUpnpConflict = 718;               // ConflictInMappingEntry
 constexpr int kUpnpOnlyPermanent = 725;          // OnlyPermanentLeasesSupported
 constexpr int kUpnpOtherMechanism = 729;         // ConflictWithOtherMechanisms
 constexpr const char *kDescription = "Bramblet";
-
-std::string dotted(in_addr address)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    return ::inet_ntop(AF_INET, &address, text, sizeof text) ? std::string(text) : std::string();
-}
 
 // One NAT-PMP exchange: the request already sent, the answer awaited until `deadline`.
 // libnatpmp's own retries would go on for a minute; the deadline cuts them.
@@ -167,7 +163,7 @@ private:
         sockaddr_in local{};
         socklen_t length = sizeof local;
         if (::getsockname(session.s, reinterpret_cast<sockaddr *>(&local), &length) == 0 && local.sin_addr.s_addr != 0)
-            lan = dotted(local.sin_addr);
+            lan = dottedQuad(local.sin_addr.s_addr);
         routeAddress_ = lan; // the socket is connected to the gateway: the route's own source
         ::closenatpmp(&session);
         if (r < 0 || response.type != NATPMP_RESPTYPE_PUBLICADDRESS)
@@ -175,7 +171,7 @@ private:
         method_ = Method::NatPmp;
         found_.answered = true;
         found_.method = "NAT-PMP";
-        found_.externalAddress = dotted(response.pnu.publicaddress.addr);
+        found_.externalAddress = dottedQuad(response.pnu.publicaddress.addr.s_addr);
         found_.lanAddress = lan;
         return true;
     }

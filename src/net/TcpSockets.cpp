@@ -22,10 +22,6 @@ namespace bramblet {
 
 namespace {
 
-// Read events handed to one connection per notification before the loop gets its turn again.
-constexpr int maxReadRounds = 64;
-// How often a connection whose handler left data unread looks for more data or a hang-up.
-constexpr int parkIntervalMs = 50;
 // Pause of the accept notifications after an accept failed for lack of resources: the
 // pending connection stays queued and would otherwise wake the loop without end.
 constexpr int acceptPauseMs = 100;
@@ -144,23 +140,21 @@ void TCustomWinSocket::attach(int fd, bool connected, const TSockAddrIn &endpoin
     fd_ = fd;
     connected_ = connected;
     endpoint_ = endpoint;
-    readArmed_ = writeArmed_ = parked_ = readHeld_ = heldOff_ = false;
+    pacer_.reset();
+    writeArmed_ = false;
     readNotifier_->setSocket(fd);
     writeNotifier_->setSocket(fd);
 }
 
 void TCustomWinSocket::updateReadNotifier()
 {
-    readNotifier_->setEnabled(fd_ >= 0 && readArmed_ && !parked_ && !heldOff_);
+    readNotifier_->setEnabled(fd_ >= 0 && pacer_.notifierOn());
 }
 
 void TCustomWinSocket::armRead(bool on)
 {
-    readArmed_ = on;
-    if (!on && parked_) {
-        parked_ = false;
+    if (pacer_.arm(on))
         parkTimer_->stop();
-    }
     updateReadNotifier();
 }
 
@@ -246,17 +240,16 @@ void TCustomWinSocket::failedCall(TErrorEvent kind, int error, const char *api)
 void TCustomWinSocket::onNotifier(Notify what)
 {
     Busy busy(this);
-    if (what == Notify::Read && readHeld_) {
-        // A nested event loop inside this connection's read handler: no further read event
-        // until that handler has received.
-        heldOff_ = true;
+    if (what == Notify::Read && pacer_.held()) {
+        // A nested event loop inside this connection's read handler.
+        pacer_.notifiedWhileHeld();
         updateReadNotifier();
         return;
     }
     guarded([&] {
         if (fd_ < 0)
             return;
-        if (what == Notify::Read && readArmed_ && !parked_)
+        if (what == Notify::Read && pacer_.armed() && !pacer_.parked())
             readNotified();
         else if (what == Notify::Write && writeArmed_)
             writeNotified();
@@ -300,33 +293,29 @@ void TCustomWinSocket::readConnection(int fd)
     if (waiting < 0)
         waiting = 0;
 
-    struct HintReset {
-        TCustomWinSocket *s;
-        ~HintReset() { s->waitingHint_ = 0; }
-    } hintReset{this};
+    struct EventEnd {
+        ReadPacer &pacer;
+        ~EventEnd() { pacer.eventEnds(); }
+    } eventEnd{pacer_};
 
     for (int round = 1;; ++round) {
-        waitingHint_ = waiting;
-        consumed_ = 0;
-        readHeld_ = true;
+        pacer_.roundStarts(waiting);
         std::exception_ptr failure;
         try {
             fireNotify(Notify::Read);
         } catch (...) {
             failure = std::current_exception();
         }
-        readHeld_ = false;
-        heldOff_ = false;
-        if (doomed_ || fd_ != fd || !readArmed_ || !connected_) {
+        pacer_.handlerReturned();
+        if (doomed_ || fd_ != fd || !pacer_.armed() || !connected_) {
             updateReadNotifier();
             if (failure)
                 std::rethrow_exception(failure);
             return;
         }
-        if (consumed_ == 0) {
-            // The handler took nothing: no further read event until more data arrives.
+        if (pacer_.consumed() == 0) {
             const int after = queryWaiting(fd);
-            if (after > 0 && after <= waiting)
+            if (ReadPacer::parksAfterNothingTaken(waiting, after))
                 park(after);
             else
                 updateReadNotifier();
@@ -337,9 +326,9 @@ void TCustomWinSocket::readConnection(int fd)
         updateReadNotifier();
         if (failure)
             std::rethrow_exception(failure);
-        if (round >= maxReadRounds || parked_)
+        if (round >= ReadPacer::maxRounds || pacer_.parked())
             return;
-        waiting = waitingHint_;
+        waiting = pacer_.waitingHint();
         if (waiting == 0) {
             waiting = queryWaiting(fd);
             if (waiting <= 0)
@@ -352,20 +341,18 @@ void TCustomWinSocket::park(int waiting)
 {
     if (!parkTimer_) {
         parkTimer_ = new QTimer(this);
-        parkTimer_->setInterval(parkIntervalMs);
+        parkTimer_->setInterval(ReadPacer::parkIntervalMs);
         connect(parkTimer_, &QTimer::timeout, this, [this] { parkTick(); });
     }
-    parked_ = true;
-    parkedWaiting_ = waiting;
+    pacer_.park(waiting);
     updateReadNotifier();
     parkTimer_->start();
 }
 
 void TCustomWinSocket::unpark()
 {
-    if (!parked_)
+    if (!pacer_.unpark())
         return;
-    parked_ = false;
     parkTimer_->stop();
     updateReadNotifier();
 }
@@ -375,12 +362,12 @@ void TCustomWinSocket::parkTick()
     Busy busy(this);
     guarded([&] {
         const int fd = fd_;
-        if (!parked_ || fd < 0) {
+        if (!pacer_.parked() || fd < 0) {
             if (parkTimer_)
                 parkTimer_->stop();
             return;
         }
-        if (queryWaiting(fd) > parkedWaiting_) {
+        if (queryWaiting(fd) > pacer_.parkedWaiting()) {
             unpark();
             return;
         }
@@ -405,18 +392,15 @@ int TCustomWinSocket::ReceiveBytes(void *buffer, int count)
     if (!connected_ || fd_ < 0)
         return 0;
     const int fd = fd_;
-    readHeld_ = false;
-    if (heldOff_ || parked_) {
-        heldOff_ = false;
-        unpark();
-        updateReadNotifier();
-    }
+    if (pacer_.receiving())
+        parkTimer_->stop();
+    updateReadNotifier();
     if (count < 0 || buffer == nullptr)
         count = 0;
-    if (waitingHint_ < count) {
+    if (!pacer_.hintCovers(count)) {
         const int waiting = queryWaiting(fd);
         if (waiting >= 0) {
-            waitingHint_ = waiting;
+            pacer_.waitingIs(waiting);
             count = std::min(count, waiting);
         }
     }
@@ -427,8 +411,7 @@ int TCustomWinSocket::ReceiveBytes(void *buffer, int count)
         n = ::recv(fd, buffer, static_cast<std::size_t>(count), 0);
     } while (n < 0 && errno == EINTR);
     if (n >= 0) {
-        waitingHint_ = std::max(0, waitingHint_ - static_cast<int>(n));
-        consumed_ += n;
+        pacer_.took(static_cast<int>(n));
         return static_cast<int>(n);
     }
     const int error = errno;

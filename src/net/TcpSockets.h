@@ -36,6 +36,7 @@
 //   server destroys the open ones, newest first, without disconnect events.
 
 #include "net/Address.h"
+#include "net/ReadPacer.h"
 #include "net/SocketError.h"
 
 #include <QObject>
@@ -162,21 +163,12 @@ private:
     std::recursive_mutex lock_;
     QSocketNotifier *readNotifier_ = nullptr;
     QSocketNotifier *writeNotifier_ = nullptr;
-    bool readArmed_ = false;
+    ReadPacer pacer_;
+    QTimer *parkTimer_ = nullptr; // polls while pacer_ is parked
     bool writeArmed_ = false;
-    // A read handler is running and has not received yet; a nested event loop inside it
-    // gets no read event for this connection until it does (heldOff_: notifier paused).
-    bool readHeld_ = false;
-    bool heldOff_ = false;
-    QTimer *parkTimer_ = nullptr;
-    bool parked_ = false;
-    int parkedWaiting_ = 0;
     int busy_ = 0;
     bool doomed_ = false;
     bool closing_ = false;
-    // Inside a read event: bytes known to wait (a lower bound) and bytes taken by the handler.
-    int waitingHint_ = 0;
-    long long consumed_ = 0;
 };
 
 // The connection object of a TClientSocket; one for the component's whole life.

@@ -1,5 +1,6 @@
 #include "net/UdpServer.h"
 
+#include "core/address.h"
 #include "net/Address.h"
 
 #include <QMetaObject>
@@ -168,9 +169,9 @@ void TUDPServer::bindOne(TUDPSocketHandle &binding, int fd)
     std::uint32_t address = htonl(INADDR_ANY);
     bool addressOk = true;
     if (!binding.IP.empty()) {
-        in_addr parsed{};
-        addressOk = ::inet_pton(AF_INET, binding.IP.c_str(), &parsed) == 1;
-        address = parsed.s_addr;
+        const auto parsed = address::parseDecimalQuad(binding.IP, address::LeadingZeros::Refused);
+        addressOk = parsed.has_value();
+        address = htonl(parsed.value_or(0));
     }
     const int min = binding.ClientPortMin;
     const int max = binding.ClientPortMax;
@@ -438,7 +439,7 @@ void TUDPServer::listen(std::shared_ptr<Listener> l)
 std::uint32_t TUDPServer::hostAddress(const std::string &host) const
 {
     if (auto literal = literalDatagramHost(host))
-        return *parseDecimalQuad(*literal);
+        return htonl(*address::parseDecimalQuad(*literal, address::LeadingZeros::Decimal));
     std::uint32_t address = 0;
     const bool found = HostResolver ? HostResolver(host, address) : lookupHost(host, address);
     if (!found)

@@ -1,5 +1,6 @@
 #include "platform/localaddress.h"
 
+#include "core/address.h"
 #include "core/localaddress.h"
 
 #include <arpa/inet.h>
@@ -67,7 +68,7 @@ std::optional<QString> localIPv4()
     const auto chosen = chooseLocalIPv4(hostNameAnswers(), interfaceAddresses());
     if (!chosen)
         return std::nullopt;
-    return QString::fromStdString(formatIPv4(*chosen));
+    return QString::fromStdString(address::formatDottedQuad(*chosen));
 }
 
 } // namespace bramblet::platform

@@ -266,7 +266,7 @@ private slots:
         const auto chosen = chooseLocalIPv4(answers, interfaces);
         QCOMPARE(chosen.has_value(), !expected.isEmpty());
         if (chosen)
-            QCOMPARE(QByteArray::fromStdString(formatIPv4(*chosen)), expected);
+            QCOMPARE(QByteArray::fromStdString(address::formatDottedQuad(*chosen)), expected);
     }
 
     // Whatever single operation fails, the content from before the first redirection is in

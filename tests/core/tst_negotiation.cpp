@@ -1,6 +1,7 @@
 #include "core/errors.h"
 #include "core/negotiation.h"
 
+#include "support/NegotiationMessages.h"
 #include "support/TestText.h"
 
 #include <QtTest>
@@ -11,6 +12,7 @@ using namespace bramblet::negotiation;
 
 using bramblet::test::strings;
 using bramblet::test::bytesOf;
+using bramblet::test::addressMessage;
 
 namespace {
 
@@ -18,13 +20,6 @@ template <std::size_t N>
 QByteArray toBytes(const std::array<std::uint8_t, N> &a)
 {
     return QByteArray(reinterpret_cast<const char *>(a.data()), static_cast<qsizetype>(N));
-}
-
-QByteArray addressMessage(const QByteArray &field32)
-{
-    QByteArray m = QByteArray::fromHex("01000000") + field32;
-    m.resize(AddressSize, '\0');
-    return m;
 }
 
 // One line per message, for comparing whole sequences.

@@ -1,5 +1,6 @@
 #include "LoopbackPeer.h"
 
+#include "core/address.h"
 #include "core/guard.h"
 #include "net/Address.h"
 #include "net/UdpServer.h"
@@ -333,7 +334,8 @@ private slots:
 
     void leadingZerosStayDecimal()
     {
-        QCOMPARE(parseDecimalQuad("010.0.0.1"), parseDecimalQuad("10.0.0.1"));
+        QCOMPARE(address::parseDecimalQuad("010.0.0.1", address::LeadingZeros::Decimal),
+                 address::parseDecimalQuad("10.0.0.1", address::LeadingZeros::Decimal));
     }
 
     void sendDatagramHosts_data()

@@ -1,8 +1,0 @@
-#include "platform/components.h"
-
-namespace bramblet::platform {
-
-QString companionLibraryRelativePath() { return QStringLiteral("Lib\\Veldrin.dll"); }
-QString localServerRelativePath() { return QStringLiteral("Lib\\Ostrel.exe"); }
-
-} // namespace bramblet::platform
