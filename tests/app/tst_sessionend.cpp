@@ -4,6 +4,7 @@
 // hosts file they change is the test's.
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
+#include "support/PrivateEtc.h"
 #include "support/StagedCopy.h"
 
 #include <QProcess>
@@ -58,8 +59,7 @@ class TestSessionEnd : public QObject {
         run.uiLog = run.folder + QStringLiteral("/ui.log");
         run.companionLog = run.folder + QStringLiteral("/companion.log");
         run.runtime = run.folder + QStringLiteral("/run");
-        if (!QDir().mkpath(run.folder + QStringLiteral("/etc")) || !QDir().mkpath(run.folder + QStringLiteral("/work")) ||
-            !QDir().mkpath(run.runtime) ||
+        if (!makePrivateEtc(run.folder) || !QDir().mkpath(run.runtime) ||
             ::chmod(QFile::encodeName(run.runtime).constData(), 0700) != 0 || !writeAll(run.hostsPath, kOriginal))
             return false;
         hosts::HostsRedirect redirect(run.hostsPath.toStdString(), platform::hostsStyle(), platform::hostsFileOps());
@@ -82,15 +82,9 @@ class TestSessionEnd : public QObject {
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run.runtime);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         run.program.setProcessEnvironment(env);
-        // `exec` keeps the program's process number the one we signal. In the read-only
-        // case the file system under the hosts file turns read-only.
-        QString script = QStringLiteral("mount -t overlay overlay -o \"lowerdir=/etc,upperdir=$1/etc,workdir=$1/work\" /etc");
-        if (readOnlyHostsFolder)
-            script += QStringLiteral(" && mount -o remount,ro /etc");
-        script += QStringLiteral(" && exec \"$0\"");
-        run.program.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("--propagation"),
-                                                      QStringLiteral("private"), QStringLiteral("sh"), QStringLiteral("-c"),
-                                                      script, program_, run.folder});
+        // In the read-only case the file system under the hosts file turns read-only.
+        startWithPrivateEtc(run.program, run.folder, {program_},
+                            readOnlyHostsFolder ? QStringLiteral("mount -o remount,ro /etc") : QString());
     }
 
     static void signal(QProcess &p, int number) { ::kill(pid_t(p.processId()), number); }
@@ -98,10 +92,9 @@ class TestSessionEnd : public QObject {
 private slots:
     void initTestCase()
     {
-        if (::geteuid() != 0)
-            QSKIP("the program's own /etc needs a mount namespace, which needs root");
-        if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
-            QSKIP("unshare is not installed");
+        const QString why = privateEtcUnavailable();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
         QVERIFY(scratch_.isValid());
         const QString prog = scratch_.filePath(QStringLiteral("prog"));
         for (const char *f : {"Bramblet", "bramblet-hosts-guard", "Lib/libVeldrin.so", "Lib/Ostrel"})

@@ -3,6 +3,7 @@
 #include "app/UnitDuetra.h"
 #include "app/UnitFlash.h"
 #include "platform/singleinstance.h"
+#include "support/PrivateEtc.h"
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 #include "support/TempRuntime.h"
@@ -148,18 +149,26 @@ private slots:
 
     void twoRealProcesses()
     {
+        const QString why = test::privateEtcUnavailable();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+        // Each copy reads /etc/hosts at start, so each gets an /etc of its own.
+        QTemporaryDir etcs;
+        const QString etc1 = etcs.filePath(QStringLiteral("first"));
+        const QString etc2 = etcs.filePath(QStringLiteral("second"));
+        QVERIFY(etcs.isValid() && test::makePrivateEtc(etc1) && test::makePrivateEtc(etc2));
         const QString log1 = runtime.filePath(QStringLiteral("first.log"));
         const QString log2 = runtime.filePath(QStringLiteral("second.log"));
         QProcess first;
         first.setProcessEnvironment(programEnvironment(log1));
-        first.start(test::programPath(), {});
+        test::startWithPrivateEtc(first, etc1, {test::programPath()});
         QVERIFY2(first.waitForStarted(5000), qPrintable(first.errorString()));
         // The first copy holds the name once its socket answers.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime.filePath(QStringLiteral("TBrambletMainForm"))), 10000);
 
         QProcess second;
         second.setProcessEnvironment(programEnvironment(log2));
-        second.start(test::programPath(), {});
+        test::startWithPrivateEtc(second, etc2, {test::programPath()});
         QVERIFY(second.waitForFinished(15000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         expectRefusalBox(readLines(log2));

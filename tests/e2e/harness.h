@@ -5,6 +5,8 @@
 // own), its own runtime folder, its own X display with a tray host, and the stand-in
 // companion components. Everything is checked from outside.
 
+#include "support/PrivateEtc.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -206,7 +208,7 @@ private:
 };
 
 // One copy of the program installed in a folder of its own and started inside a namespace,
-// with /etc replaced by a private copy in a mount namespace of its own.
+// with a private /etc (an overlay whose upper layer is etcDir()) in a mount namespace of its own.
 class ProgramCopy {
 public:
     explicit ProgramCopy(const QString &name) : name_(name) {}
@@ -230,12 +232,12 @@ public:
         QDir().mkpath(runtimeDir());
         QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         const CommandResult r = sh(QStringLiteral("set -e; mkdir -p '%1'; cp -a '%2/Bramblet' '%2/bramblet-hosts-guard' '%2/Lib' '%1/';"
-                                                  "cp -a '%2'/*.html '%1/' 2>/dev/null || true;"
-                                                  "cp -a /etc '%3'")
-                                       .arg(programDir(), stageDir, etcDir()));
+                                                  "cp -a '%2'/*.html '%1/' 2>/dev/null || true")
+                                       .arg(programDir(), stageDir));
         if (r.exitCode != 0)
             return QStringLiteral("cannot install the program copy: ") + r.output;
-        QFile::remove(hostsPath() + QStringLiteral(".bak"));
+        if (!bramblet::test::makePrivateEtc(root()))
+            return QStringLiteral("cannot make the private /etc");
         return writeBytes(hostsPath(), hostsContent) ? QString() : QStringLiteral("cannot write the hosts file");
     }
 
@@ -251,16 +253,14 @@ public:
                            QStringLiteral("ASAN_OPTIONS=detect_leaks=0"),
                            QStringLiteral("HOME=") + root()};
         env += extraEnv;
-        QString envText;
-        for (const QString &e : env)
-            envText += QLatin1Char('\'') + e + QStringLiteral("' ");
-        const QString inner = QStringLiteral("mount --bind '%1' /etc && exec env -u DBUS_SESSION_BUS_ADDRESS %2 '%3/Bramblet'")
-                                  .arg(etcDir(), envText, programDir());
+        const QStringList command = QStringList{QStringLiteral("env"), QStringLiteral("-u"), QStringLiteral("DBUS_SESSION_BUS_ADDRESS")} +
+                                    env + QStringList{programDir() + QStringLiteral("/Bramblet")};
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.setStandardOutputFile(dir_.filePath(QStringLiteral("output.log")));
-        process_.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), ns, QStringLiteral("unshare"),
-                                              QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                                              QStringLiteral("/bin/sh"), QStringLiteral("-c"), inner});
+        // A backup the machine may hold is hidden too: each copy starts with none.
+        process_.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns} +
+                                                 bramblet::test::privateEtcCommand(root(), command,
+                                                                                   QStringLiteral("rm -f /etc/hosts.bak")));
         return process_.waitForStarted(5000);
     }
 

@@ -1,12 +1,12 @@
 #!/bin/sh
-# A machine of its own for the real polkit, run by tst_polkitlink inside `unshare -m`:
-# a tmpfs on /run, an overlay on /etc with two test users and a polkit rule, a system bus
-# and polkitd; two network namespaces joined by a veth pair, no route out.
+# A machine of its own for the real polkit, run by tst_polkitlink inside `unshare -m` with
+# /etc already an overlay (LAB/etc on top) holding two test users and a polkit rule: a tmpfs
+# on /run, a system bus and polkitd; two network namespaces joined by a veth pair, no route out.
 #
 #   polkitlab.sh LAB
 #
-# LAB holds upper/ (the overlay's upper layer, with the hosts file already in it) and
-# work/. Then it takes commands on its input, one per line, and answers on its output:
+# LAB/etc is the overlay's upper layer, with the hosts file already in it. Then it takes
+# commands on its input, one per line, and answers on its output:
 #   gui USER NS DISPLAY PROGRAM ENVFILE -> "pid N": PROGRAM as USER in NS (environment from ENVFILE)
 #   peer NS ADDRESS HELPER OUTFILE     -> "pid N": the CLIENT side, as root, in NS
 # It ends when its input ends, and ends what it started; the namespaces and the mounts go
@@ -15,7 +15,6 @@ set -eu
 lab=$1
 mount --make-rprivate /
 mount -t tmpfs -o mode=0755 tmpfs /run
-mount -t overlay overlay -o "lowerdir=/etc,upperdir=$lab/upper,workdir=$lab/work" /etc
 mkdir -p /run/dbus
 pids=""
 dbus-daemon --system --nofork --nopidfile >"$lab/dbus.log" 2>&1 &

@@ -61,7 +61,7 @@ class TestPolkitLink : public QObject {
     QProcess machine;
     VirtualDisplay display;
 
-    QString upper() const { return lab.filePath(QStringLiteral("upper")); }
+    QString upper() const { return lab.filePath(QStringLiteral("etc")); }
     QString hostsPath() const { return upper() + QStringLiteral("/hosts"); }
 
     // One command to the lab machine; the process number it answers, or 0.
@@ -119,8 +119,8 @@ private slots:
                                                       QFileDevice::ReadGroup | QFileDevice::ExeGroup));
 
         // The overlay's upper layer: the test users, the rule, and the hosts file.
+        QVERIFY(bramblet::test::makePrivateEtc(lab.path()));
         QVERIFY(QDir().mkpath(upper() + QStringLiteral("/polkit-1/rules.d")));
-        QVERIFY(QDir().mkpath(lab.filePath(QStringLiteral("work"))));
         QByteArray passwd, group, shadow;
         for (const TestUser &u : {kAllowed, kRefused}) {
             passwd += QStringLiteral("%1:x:%2:%2::/nonexistent:/bin/sh\n").arg(u.name).arg(u.uid).toUtf8();
@@ -159,8 +159,8 @@ private slots:
             QSKIP(qPrintable(QStringLiteral("no X display with a tray: ") + displayError));
 
         machine.setProcessChannelMode(QProcess::SeparateChannels);
-        machine.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                                                 QStringLiteral("/bin/sh"), QStringLiteral(BRAMBLET_POLKITLAB), lab.path()});
+        bramblet::test::startWithPrivateEtc(machine, lab.path(),
+                                            {QStringLiteral("/bin/sh"), QStringLiteral(BRAMBLET_POLKITLAB), lab.path()});
         QVERIFY(machine.waitForStarted(10000));
         if (!waitFor([&] { machine.waitForReadyRead(100); return machine.canReadLine() || machine.state() == QProcess::NotRunning; },
                      60000) ||
