@@ -1,7 +1,5 @@
 #include "app/DesktopServices.h"
 
-#include "app/MessageService.h"
-
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,8 +9,6 @@ namespace bramblet {
 
 std::optional<QString> QtFileDialog::openFile(QWidget *owner, const QString &title, const QString &filter)
 {
-    if (appendUiLog(QStringLiteral("filedialog"), {title, filter}))
-        return std::nullopt;
     QFileDialog dialog(owner, title);
     dialog.setNameFilter(filter);
     // The path and the file must exist.
@@ -26,12 +22,8 @@ std::optional<QString> QtFileDialog::openFile(QWidget *owner, const QString &tit
 
 bool QtShell::openDocument(const QString &path)
 {
-    if (!QFileInfo(path).isFile()) {
-        appendUiLog(QStringLiteral("open-failed"), {path});
+    if (!QFileInfo(path).isFile())
         return false;
-    }
-    if (appendUiLog(QStringLiteral("open"), {path}))
-        return true;
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 

@@ -23,13 +23,13 @@ public:
     virtual bool openDocument(const QString &path) = 0;
 };
 
-// The real dialog: an existing file must be chosen; under BRAMBLET_UI_LOG it is logged and cancelled.
+// The real dialog: an existing file must be chosen.
 class QtFileDialog : public IFileDialog {
 public:
     std::optional<QString> openFile(QWidget *owner, const QString &title, const QString &filter) override;
 };
 
-// Opens through the desktop (xdg-open on Linux); under BRAMBLET_UI_LOG it is logged instead.
+// Opens through the desktop (xdg-open on Linux).
 class QtShell : public IShell {
 public:
     bool openDocument(const QString &path) override;

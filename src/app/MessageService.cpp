@@ -1,6 +1,5 @@
 #include "app/MessageService.h"
 
-#include <QFile>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -21,32 +20,8 @@ QString messageIconName(MessageIcon icon)
     return QStringLiteral("none");
 }
 
-bool appendUiLog(const QString &kind, const QStringList &fields)
-{
-    const QString path = qEnvironmentVariable("BRAMBLET_UI_LOG");
-    if (path.isEmpty())
-        return false;
-    QStringList escaped;
-    escaped << kind;
-    for (QString f : fields) {
-        f.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-        f.replace(QStringLiteral("\r\n"), QStringLiteral("\\n"));
-        f.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-        f.replace(QLatin1Char('\t'), QStringLiteral("\\t"));
-        escaped << f;
-    }
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        file.write(escaped.join(QLatin1Char('\t')).toUtf8() + '\n');
-        file.flush();
-    }
-    return true;
-}
-
 void QtMessageService::show(QWidget *owner, const QString &text, const QString &caption, MessageIcon icon)
 {
-    if (appendUiLog(QStringLiteral("box"), {caption, messageIconName(icon), text}))
-        return;
     QMessageBox box(owner);
     box.setWindowTitle(caption);
     box.setText(text);

@@ -1,13 +1,14 @@
 // Bramblet: two players of the game meet directly over the internet.
 #include "app/ApplicationTitle.h"
 #include "app/ErrorBox.h"
+#include "app/InterfaceLog.h"
 #include "app/MessageService.h"
+#include "app/RealServices.h"
 #include "app/SessionEnd.h"
 #include "app/Startup.h"
 #include "app/UnitDuetra.h"
 #include "external/companion.h"
 #include "net/PortMapper.h"
-#include "platform/hostsguard.h"
 #include "platform/paths.h"
 
 #include <memory>
@@ -18,8 +19,14 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Bramblet"));
     QCoreApplication::setOrganizationName(QStringLiteral("Bramblet"));
 
-    bramblet::QtMessageService messages;
-    bramblet::installErrorBox(&messages);
+    // What tests of the real program may redirect (README, "For tests of the real program"):
+    // the program reads these here and nowhere else.
+    bramblet::RealServiceOptions redirects;
+    redirects.interfaceLogPath = qEnvironmentVariable("BRAMBLET_UI_LOG");
+    redirects.settingsFile = qEnvironmentVariable("BRAMBLET_SETTINGS_FILE");
+    bramblet::RealServiceObjects own;
+    bramblet::MainFormServices services = bramblet::realMainFormServices(own, redirects);
+    bramblet::installErrorBox(services.messages);
 
     // The program does not start without its companion library: nothing else has happened
     // yet when it says so.
@@ -28,8 +35,8 @@ int main(int argc, char *argv[])
         companion = std::make_unique<bramblet::external::CompanionLibrary>(
             bramblet::external::companionLibraryPath(bramblet::platform::programFolder()));
     } catch (const std::exception &e) {
-        messages.show(nullptr, QString::fromStdString(e.what()), bramblet::applicationTitle(),
-                      bramblet::MessageIcon::Error);
+        services.messages->show(nullptr, QString::fromStdString(e.what()), bramblet::applicationTitle(),
+                                bramblet::MessageIcon::Error);
         return 1;
     }
 
@@ -41,18 +48,13 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariable("BRAMBLET_ROUTER") != QLatin1String("off"))
         router = std::make_unique<bramblet::RouterPortMapper>();
 
-    bramblet::MainFormServices services;
-    services.messages = &messages;
     services.companion = companion.get();
     services.portMapper = router.get();
-    // Only the hosts guard beside the program changes the hosts file; the program itself
-    // runs as the player's own user.
-    services.hostsGuard = [] { return bramblet::platform::makeHostsGuard(bramblet::platform::programFolder()); };
     bramblet::StartupOptions options;
-    options.mainCreated = [&sessionEnd](bramblet::TBrambletMainForm &form) {
+    options.mainCreated = [&sessionEnd, log = services.interfaceLog](bramblet::TBrambletMainForm &form) {
         sessionEnd.attach(&form);
         // Tests of the real program wait for this before they drive the window.
-        bramblet::appendUiLog(QStringLiteral("startup"), {QStringLiteral("main-created")});
+        log->write(QStringLiteral("startup"), {QStringLiteral("main-created")});
     };
     return bramblet::runStartup(app, services, options);
 }

@@ -12,6 +12,7 @@ class QWidget;
 namespace bramblet {
 
 class IMessageService;
+class IInterfaceLog;
 class IFileDialog;
 class IShell;
 class IConnectDialog;
@@ -26,34 +27,36 @@ class ITrayHost;
 class INotificationService;
 class IPortMapper;
 
-// What the main window needs from outside. The program hands in the real services; tests
-// hand in recorders.
+// What the main window needs from outside, all of it filled in by whoever puts the program
+// together: realMainFormServices() (app/RealServices.h) for the program, the test's own
+// for tests. The window uses what it is given and never picks a default itself.
 struct MainFormServices {
     IMessageService *messages = nullptr;
-    // Ends the program's event loop once the main window has closed.
+    // Sees close steps, router answers and the tray's hint and balloons.
+    IInterfaceLog *interfaceLog = nullptr;
+    // Ends the program's event loop once the main window has closed; empty: nothing ends.
     std::function<void()> quitApplication;
     // The companion library, loaded before the program starts.
     external::ICompanionLibrary *companion = nullptr;
     // The TCP port of the player channel; tests move it off the fixed one.
     std::uint16_t playerChannelPort = 11881;
-    // Makes what changes the hosts file; empty: the hosts guard in the program's folder.
+    // Makes what changes the hosts file.
     std::function<std::unique_ptr<platform::IHostsGuard>()> hostsGuard;
-    // The folder holding Lib/, ending in a separator; empty: the program's own folder.
+    // The folder holding Lib/, ending in a separator.
     QString programFolder;
-    // This machine's own IPv4 address; unset: the platform's lookup.
+    // This machine's own IPv4 address.
     std::function<std::optional<QString>()> localAddress;
-    // Makes the notification area the tray icon lives in; empty means the desktop's own.
+    // Makes the notification area the tray icon lives in.
     std::function<std::unique_ptr<ITrayHost>()> trayHost;
-    // Makes the notification service balloons fall back to without a tray; empty means the
-    // desktop's own on the session bus.
+    // Makes the notification service balloons fall back to without a tray.
     std::function<std::unique_ptr<INotificationService>()> notifications;
     // The first show's file dialog, the shell that opens the help, the stored game path and
-    // the rights test; unset: the real ones.
+    // the rights test.
     IFileDialog *fileDialog = nullptr;
     IShell *shell = nullptr;
     platform::IGameSettings *settings = nullptr;
     std::function<bool()> isAdministrator;
-    // Makes the one connect dialog, owned by the given main window; empty: the real dialog.
+    // Makes the one connect dialog, owned by the given main window.
     std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> createConnectDialog;
     // Asks the home router for the link's ports; none: the router is never asked.
     IPortMapper *portMapper = nullptr;

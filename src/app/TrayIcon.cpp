@@ -1,6 +1,5 @@
 #include "app/TrayIcon.h"
 
-#include "app/MessageService.h"
 
 #include "app/Gb2312.h"
 #include "core/guard.h"
@@ -76,8 +75,7 @@ void TTrayIcon::SetEnabled(bool enabled)
 
 void TTrayIcon::SetHint(const QString &hint)
 {
-    // Tests of the real program read what the tray would say from the interface log.
-    appendUiLog(QStringLiteral("hint"), {hint});
+    log_->write(QStringLiteral("hint"), {hint});
     hint_ = hint;
     UpdateIcon();
 }
@@ -227,7 +225,7 @@ bool TTrayIcon::ShowBalloon(const QString &title, const QString &text, BalloonIc
     const QString shownTitle = cutToGb2312Bytes(title, kBalloonTitleBytes);
     const QString shownText = cutToGb2312Bytes(text, kBalloonTextBytes);
     const int seconds = std::clamp(timeoutSeconds, 0, INT_MAX / 1000);
-    appendUiLog(QStringLiteral("balloon"), {shownTitle, shownText, QString::number(seconds)});
+    log_->write(QStringLiteral("balloon"), {shownTitle, shownText, QString::number(seconds)});
     if (host_->trayAvailable() && host_->trayShowsMessages()) {
         host_->showMessage(shownTitle, shownText, icon, seconds * 1000);
         balloon_ = BalloonRoute::Tray;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/InterfaceLog.h"
 #include "app/Notifications.h"
 #include "app/SimpleTimer.h"
 #include "app/TrayHost.h"
@@ -102,6 +103,8 @@ public:
 
     // Where no tray can show balloons they go to this service, if it is available.
     void SetNotificationService(std::unique_ptr<INotificationService> service);
+    // Sees each hint set and each balloon shown; none: nothing observes.
+    void SetInterfaceLog(IInterfaceLog *log) { log_ = log ? log : &noInterfaceLog(); }
     // What the owner's status line shows: the last balloon that no tray or notification could
     // show, else (only while there is no tray) the hint.
     QString StatusText() const;
@@ -191,6 +194,7 @@ private:
     QString statusText_;
     bool hiddenInTray_ = false;
     std::unique_ptr<INotificationService> notifications_;
+    IInterfaceLog *log_ = &noInterfaceLog();
 
     TSimpleTimer IconCycleTimer;
     TSimpleTimer ClickDelayTimer;

@@ -4,6 +4,7 @@
 #include "app/DesktopServices.h"
 #include "app/EnvironmentChecks.h"
 #include "app/ErrorBox.h"
+#include "app/InterfaceLog.h"
 #include "app/MessageService.h"
 #include "app/PixelFont.h"
 #include "app/ProgramIcon.h"
@@ -12,8 +13,6 @@
 #include "external/localserver.h"
 #include "platform/gamesettings.h"
 #include "platform/hostsguard.h"
-#include "platform/localaddress.h"
-#include "platform/paths.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -46,7 +45,7 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       services_(services)
 {
-    hostsGuard_ = services_.hostsGuard ? services_.hostsGuard() : platform::makeHostsGuard(programFolder());
+    hostsGuard_ = services_.hostsGuard();
 
     setObjectName(QStringLiteral("BrambletMainForm"));
     setWindowTitle(QStringLiteral("Quorrel2008 Online v.4"));
@@ -111,8 +110,7 @@ TBrambletMainForm::~TBrambletMainForm() = default;
 
 void TBrambletMainForm::FormCreate()
 {
-    connectDialog_ = services_.createConnectDialog ? services_.createConnectDialog(this)
-                                                   : std::make_unique<TFormConnect>(this);
+    connectDialog_ = services_.createConnectDialog(this);
     FormConnect = connectDialog_.get();
     LinkRole = -1;
     LaunchResult = 0;
@@ -122,7 +120,7 @@ void TBrambletMainForm::FormCreate()
 
 QString TBrambletMainForm::programFolder() const
 {
-    return services_.programFolder.isEmpty() ? platform::programFolder() : services_.programFolder;
+    return services_.programFolder;
 }
 
 void TBrambletMainForm::restoreStaleBackup()
@@ -139,7 +137,7 @@ void TBrambletMainForm::SetGameIp(const QString &gatewayAddress, const QString &
 bool TBrambletMainForm::GetLocalIP(QString &address)
 {
     const std::optional<QString> found =
-        services_.localAddress ? services_.localAddress() : platform::localIPv4();
+        services_.localAddress();
     if (!found)
         return false;
     address = *found;
@@ -206,16 +204,16 @@ void TBrambletMainForm::restoreHostsAtClose()
 void TBrambletMainForm::FormClose()
 {
     // 1. The hosts file.
-    appendUiLog(QStringLiteral("close"), {QStringLiteral("restore")});
+    services_.interfaceLog->write(QStringLiteral("close"), {QStringLiteral("restore")});
     restoreHostsAtClose();
 
     // 2. The connect dialog.
-    appendUiLog(QStringLiteral("close"), {QStringLiteral("dialog")});
+    services_.interfaceLog->write(QStringLiteral("close"), {QStringLiteral("dialog")});
     if (FormConnect)
         FormConnect->CloseDialog();
 
     // 3. The local server.
-    appendUiLog(QStringLiteral("close"), {QStringLiteral("stop-local-server")});
+    services_.interfaceLog->write(QStringLiteral("close"), {QStringLiteral("stop-local-server")});
     external::stopLocalServer(programFolder());
 
     // 4. The ports opened on the home router go back.

@@ -147,9 +147,6 @@ private:
     MainFormServices services_;
     std::unique_ptr<platform::IHostsGuard> hostsGuard_;
     bool closed_ = false;
-    std::unique_ptr<IFileDialog> ownFileDialog_;
-    std::unique_ptr<IShell> ownShell_;
-    std::unique_ptr<platform::IGameSettings> ownSettings_;
     std::unique_ptr<EnvironmentChecks> checks_;
     std::unique_ptr<IConnectDialog> connectDialog_;
     // Each player connection's reassembly, owned by ServerSocket1 (UnitDuetraChannel.cpp).

@@ -1,14 +1,12 @@
 // The main window's first show: the game's version, the user's rights and the help balloon.
 #include "app/UnitDuetra.h"
 
-#include "app/DesktopServices.h"
 #include "app/EnvironmentChecks.h"
 #include "app/ErrorBox.h"
 #include "app/TrayIcon.h"
 #include "core/peversion.h"
 #include "platform/gamesettings.h"
 #include "platform/mappedfile.h"
-#include "platform/privileges.h"
 
 #include <QShowEvent>
 
@@ -27,23 +25,10 @@ void TBrambletMainForm::createChecks()
     EnvironmentChecks::Services s;
     s.messages = services_.messages;
     s.fileDialog = services_.fileDialog;
-    if (!s.fileDialog) {
-        ownFileDialog_ = std::make_unique<QtFileDialog>();
-        s.fileDialog = ownFileDialog_.get();
-    }
     s.shell = services_.shell;
-    if (!s.shell) {
-        ownShell_ = std::make_unique<QtShell>();
-        s.shell = ownShell_.get();
-    }
     s.settings = services_.settings;
-    if (!s.settings) {
-        ownSettings_ = std::make_unique<platform::GameSettings>(qEnvironmentVariable("BRAMBLET_SETTINGS_FILE"));
-        s.settings = ownSettings_.get();
-    }
     s.getFileVersion = [](const QString &path) { return GetFileVersion(path); };
-    s.isAdministrator = services_.isAdministrator ? services_.isAdministrator
-                                                  : std::function<bool()>(platform::IsAdministratorAccount);
+    s.isAdministrator = services_.isAdministrator;
     s.showBalloon = [this](const QString &title, const QString &text) {
         TrayIcon1->ShowBalloon(title, text, BalloonIcon::Info, 10);
     };

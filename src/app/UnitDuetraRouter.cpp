@@ -5,6 +5,7 @@
 
 #include "app/ConnectDialogApi.h"
 #include "app/ErrorBox.h"
+#include "app/InterfaceLog.h"
 #include "app/MessageService.h"
 #include "core/address.h"
 #include "core/negotiation.h"
@@ -70,13 +71,13 @@ void TBrambletMainForm::createRouter()
     mapper->onAnswer = [this](IPortMapper::Stage stage, const router::RouterAnswer &answer) {
         guarded([&] {
             // What the router said, for the log; what it means, for the player.
-            appendUiLog(QStringLiteral("router"),
-                        {stageName(stage), answer.answered ? QString::fromStdString(answer.method) : QStringLiteral("none"),
+            services_.interfaceLog->write(QStringLiteral("router"),
+                                          {stageName(stage), answer.answered ? QString::fromStdString(answer.method) : QStringLiteral("none"),
                          QString::fromStdString(answer.externalAddress), QString::fromStdString(answer.lanAddress),
                          portsText(answer)});
             if (answer.permanentOnly && stage == IPortMapper::Stage::Opened)
-                appendUiLog(QStringLiteral("router"), {QStringLiteral("permanent-only"),
-                                                       QStringLiteral("路由器只接受永久映射，程序关闭时删除")});
+                services_.interfaceLog->write(QStringLiteral("router"), {QStringLiteral("permanent-only"),
+                                                                         QStringLiteral("路由器只接受永久映射，程序关闭时删除")});
             router::Advice advice;
             if (stage == IPortMapper::Stage::Discovered) {
                 advice = router::adviceAtStart(answer);
@@ -104,7 +105,7 @@ void TBrambletMainForm::createRouter()
 void TBrambletMainForm::showRouterAdvice(const QString &kind, const QString &text)
 {
     if (RouterLine->text() != text)
-        appendUiLog(QStringLiteral("router-line"), {kind, text});
+        services_.interfaceLog->write(QStringLiteral("router-line"), {kind, text});
     RouterLine->setText(text);
     RouterLine->setToolTip(text);
     RouterLine->setVisible(!text.isEmpty());
@@ -137,7 +138,7 @@ void TBrambletMainForm::routerAtClose()
 {
     if (!services_.portMapper)
         return;
-    appendUiLog(QStringLiteral("close"), {QStringLiteral("router")});
+    services_.interfaceLog->write(QStringLiteral("close"), {QStringLiteral("router")});
     services_.portMapper->onAnswer = nullptr;
     services_.portMapper->shutdown(std::chrono::milliseconds(3000));
 }

@@ -5,7 +5,6 @@
 #include "app/ErrorBox.h"
 #include "app/Notifications.h"
 #include "app/ProgramIcon.h"
-#include "app/TrayHost.h"
 #include "app/TrayIcon.h"
 
 #include <QAction>
@@ -48,7 +47,8 @@ void TBrambletMainForm::createTray()
     connect(N2, &QAction::triggered, this, guardedSlot([this] { N2Click(); }));
     connect(N1, &QAction::triggered, this, guardedSlot([this] { N1Click(); }));
 
-    TrayIcon1 = new TTrayIcon(this, services_.trayHost ? services_.trayHost() : makeQtTrayHost());
+    TrayIcon1 = new TTrayIcon(this, services_.trayHost());
+    TrayIcon1->SetInterfaceLog(services_.interfaceLog);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
     TrayIcon1->SetIcon(programIcon());
     TrayIcon1->SetIconIndex(0);
@@ -58,8 +58,7 @@ void TBrambletMainForm::createTray()
     TrayIcon1->SetIconVisible(true);
     TrayIcon1->OnDblClick = [this](TTrayIcon *) { TrayIcon1DblClick(); };
     TrayIcon1->OnBalloonHintClick = [this](TTrayIcon *) { TrayIcon1BalloonHintClick(); };
-    TrayIcon1->SetNotificationService(services_.notifications ? services_.notifications()
-                                                              : makeDesktopNotifications());
+    TrayIcon1->SetNotificationService(services_.notifications());
     auto *statusLine = new ClickableLabel(this);
     statusLine->setObjectName(QStringLiteral("StatusLine"));
     statusLine->setTextFormat(Qt::PlainText);

@@ -27,7 +27,7 @@ public:
 class GameSettings : public IGameSettings {
 public:
     // The machine-wide store; `fileOverride`, when not empty, names an INI file instead
-    // (tests, and BRAMBLET_SETTINGS_FILE for tests of the real program).
+    // (tests, and tests of the real program through the entry point).
     explicit GameSettings(const QString &fileOverride = QString());
     ~GameSettings() override;
     GameSettings(const GameSettings &) = delete;

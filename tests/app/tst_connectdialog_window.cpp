@@ -5,6 +5,7 @@
 #include "app/UnitDuetra.h"
 #include "platform/paths.h"
 #include "support/ConnectDialogFixture.h"
+#include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 
 #include <QDir>
@@ -258,6 +259,7 @@ private slots:
     {
         MainFormServices services;
         services.messages = &messages;
+        test::realRest(services);
         {
             TBrambletMainForm form(services);
             auto *real = dynamic_cast<TFormConnect *>(form.FormConnect);

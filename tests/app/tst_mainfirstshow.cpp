@@ -84,6 +84,7 @@ class TestMainFirstShow : public QObject {
             host = h.get();
             return std::unique_ptr<ITrayHost>(std::move(h));
         };
+        test::realRest(s);
         return s;
     }
 

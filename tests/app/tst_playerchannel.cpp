@@ -7,6 +7,7 @@
 #include "net/LoopbackPeer.h"
 #include "support/FakeNotifications.h"
 #include "support/FakeTrayHost.h"
+#include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 
 #include <QtTest>
@@ -167,6 +168,7 @@ private slots:
         s.playerChannelPort = port_;
         s.trayHost = [] { return std::unique_ptr<ITrayHost>(std::make_unique<FakeTrayHost>()); };
         s.notifications = [] { return std::unique_ptr<INotificationService>(std::make_unique<FakeNotifications>()); };
+        test::realRest(s);
         form_ = std::make_unique<TBrambletMainForm>(s);
         QVERIFY(!form_->ServerSocket1->Active());
         form_->ActivatePlayerChannel();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DesktopServices.h"
+#include "app/RealServices.h"
 #include "app/Services.h"
 #include "support/InProcessHostsGuard.h"
 #include "platform/gamesettings.h"
@@ -30,7 +31,39 @@ public:
     QStringList opened;
 };
 
-// Fills in the first show's services that the test left unset.
+// Fills in every service the test left unset with the program's real one (the real tray,
+// connect dialog, boxes and so on), as the program itself would be put together.
+inline void realRest(MainFormServices &s)
+{
+    static RealServiceObjects own;
+    static const MainFormServices real = realMainFormServices(own);
+    if (!s.messages)
+        s.messages = real.messages;
+    if (!s.interfaceLog)
+        s.interfaceLog = real.interfaceLog;
+    if (s.programFolder.isEmpty())
+        s.programFolder = real.programFolder;
+    if (!s.hostsGuard)
+        s.hostsGuard = [folder = s.programFolder] { return platform::makeHostsGuard(folder); };
+    if (!s.localAddress)
+        s.localAddress = real.localAddress;
+    if (!s.trayHost)
+        s.trayHost = real.trayHost;
+    if (!s.notifications)
+        s.notifications = real.notifications;
+    if (!s.fileDialog)
+        s.fileDialog = real.fileDialog;
+    if (!s.shell)
+        s.shell = real.shell;
+    if (!s.settings)
+        s.settings = real.settings;
+    if (!s.isAdministrator)
+        s.isAdministrator = real.isAdministrator;
+    if (!s.createConnectDialog)
+        s.createConnectDialog = real.createConnectDialog;
+}
+
+// Fills in the first show's services that the test left unset, and the rest as realRest().
 inline void quietDesktop(MainFormServices &s)
 {
     static QuietDesktop desktop;
@@ -44,6 +77,7 @@ inline void quietDesktop(MainFormServices &s)
         s.isAdministrator = [] { return true; };
     if (!s.hostsGuard)
         s.hostsGuard = hostsGuardOn(qEnvironmentVariable("BRAMBLET_HOSTS_FILE"));
+    realRest(s);
 }
 
 } // namespace bramblet::test
