@@ -28,9 +28,6 @@ const QByteArray kHosts = "127.0.0.1  localhost\n";
 constexpr int kPauseMs = 2000; // between the two presses
 constexpr int kLinkLimitMs = 60000;
 
-// Centres of the address field and the two buttons, in the main window's client pixels.
-constexpr int kFieldX = 8 + 112 + 88, kFieldY = 8 + 37 + 10;
-constexpr int kServerX = 40 + 49, kButtonY = 112 + 24, kClientX = 200 + 49;
 
 bool hasLine(const QString &log, const QString &kind)
 {

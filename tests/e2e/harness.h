@@ -58,6 +58,20 @@ inline QString readText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+// Centres of the address field and the two buttons, in the main window's client pixels.
+constexpr int kFieldX = 8 + 112 + 88, kFieldY = 8 + 37 + 10;
+constexpr int kServerX = 40 + 49, kButtonY = 112 + 24, kClientX = 200 + 49;
+
+// The fields of the interface log's lines of one kind, in the order written.
+inline QStringList linesOf(const QString &log, const QString &kind)
+{
+    QStringList out;
+    for (const QString &line : readText(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (line.startsWith(kind + QLatin1Char('\t')))
+            out << line.mid(kind.size() + 1);
+    return out;
+}
+
 inline QByteArray readBytes(const QString &path)
 {
     QFile f(path);

@@ -24,17 +24,7 @@ const QString kExternal = QStringLiteral("11.0.113.1");
 const QString kWanHost = QStringLiteral("11.0.113.2");
 const QByteArray kHosts = "127.0.0.1  localhost\n";
 
-constexpr int kFieldX = 8 + 112 + 88, kFieldY = 8 + 37 + 10;
-constexpr int kServerX = 40 + 49, kButtonY = 112 + 24, kClientX = 200 + 49;
 
-QStringList linesOf(const QString &log, const QString &kind)
-{
-    QStringList out;
-    for (const QString &line : readText(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        if (line.startsWith(kind + QLatin1Char('\t')))
-            out << line.mid(kind.size() + 1);
-    return out;
-}
 
 bool logHas(const QString &log, const QString &kind, const QString &part)
 {

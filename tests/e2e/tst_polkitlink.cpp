@@ -19,8 +19,6 @@ namespace {
 const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 const QByteArray kOriginal = "127.0.0.1\tlocalhost\n127.0.1.1  lab\n# the machine's own\n";
 const QString kNotAdministrator = QStringLiteral("当前操作系统用户不是管理员帐户");
-constexpr int kFieldX = 8 + 112 + 88, kFieldY = 8 + 37 + 10;
-constexpr int kServerX = 40 + 49, kButtonY = 112 + 24;
 
 struct TestUser {
     QString name;

@@ -21,18 +21,7 @@ const QString kClientAddress = QStringLiteral("10.77.0.2");
 const QByteArray kServerHosts = "127.0.0.1  localhost\n10.1.1.1  nas.home  nas\n";
 const QByteArray kClientHosts = "# players' own\n127.0.0.1  localhost\n::1  localhost ip6-localhost\n";
 
-// Centres of the address field and the two buttons, in the main window's client pixels.
-constexpr int kFieldX = 8 + 112 + 88, kFieldY = 8 + 37 + 10;
-constexpr int kServerX = 40 + 49, kButtonY = 112 + 24, kClientX = 200 + 49;
 
-QStringList linesOf(const QString &log, const QString &kind)
-{
-    QStringList out;
-    for (const QString &line : readText(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        if (line.startsWith(kind + QLatin1Char('\t')))
-            out << line.mid(kind.size() + 1);
-    return out;
-}
 
 // Each copy sees its private /etc at /etc.
 QByteArray redirected(const QString &gateway, const QString &stun, const QByteArray &earlier)
