@@ -32,7 +32,8 @@ public:
 };
 
 // Fills in every service the test left unset with the program's real one (the real tray,
-// connect dialog, boxes and so on), as the program itself would be put together.
+// connect dialog, boxes and so on), as the program itself would be put together; the hosts
+// file is the test's scratch file.
 inline void realRest(MainFormServices &s)
 {
     static RealServiceObjects own;
@@ -43,8 +44,9 @@ inline void realRest(MainFormServices &s)
         s.interfaceLog = real.interfaceLog;
     if (s.programFolder.isEmpty())
         s.programFolder = real.programFolder;
+    // Never the real guard: it acts on the machine's own hosts file.
     if (!s.hostsGuard)
-        s.hostsGuard = [folder = s.programFolder] { return platform::makeHostsGuard(folder); };
+        s.hostsGuard = hostsGuardOn(qEnvironmentVariable("BRAMBLET_HOSTS_FILE"));
     if (!s.localAddress)
         s.localAddress = real.localAddress;
     if (!s.trayHost)
@@ -75,8 +77,6 @@ inline void quietDesktop(MainFormServices &s)
         s.settings = &desktop;
     if (!s.isAdministrator)
         s.isAdministrator = [] { return true; };
-    if (!s.hostsGuard)
-        s.hostsGuard = hostsGuardOn(qEnvironmentVariable("BRAMBLET_HOSTS_FILE"));
     realRest(s);
 }
 
