@@ -36,6 +36,23 @@ constexpr int kUpnpOnlyPermanent = 725;          // OnlyPermanentLeasesSupported
 constexpr int kUpnpOtherMechanism = 729;         // ConflictWithOtherMechanisms
 constexpr const char *kDescription = "Bramblet";
 
+// miniupnpc's API 18 (Debian 13) hands back the WAN address too and gave "connected, but the
+// WAN address is reserved" its own answer, moving "not connected" and "not an IGD" one up.
+// Every IGD answer is used; its external address decides the advice, whatever the library
+// thinks of it.
+int validIgd(UPNPDev *devices, UPNPUrls &urls, IGDdatas &data, char *lan, int lanSize)
+{
+#if MINIUPNPC_API_VERSION >= 18
+    char wan[64] = {};
+    const int r = ::UPNP_GetValidIGD(devices, &urls, &data, lan, lanSize, wan, sizeof wan);
+    constexpr int notAnIgd = 4;
+#else
+    const int r = ::UPNP_GetValidIGD(devices, &urls, &data, lan, lanSize);
+    constexpr int notAnIgd = 3;
+#endif
+    return r >= notAnIgd ? -r : r;
+}
+
 // One NAT-PMP exchange: the request already sent, the answer awaited until `deadline`.
 // libnatpmp's own retries would go on for a minute; the deadline cuts them.
 int natpmpAnswer(natpmp_t &session, natpmpresp_t &response, Clock::time_point deadline)
@@ -234,13 +251,13 @@ private:
         if (!devices)
             return false;
         char lan[64] = {};
-        const int igd = ::UPNP_GetValidIGD(devices, &urls_, &data_, lan, sizeof lan);
+        const int igd = validIgd(devices, urls_, data_, lan, sizeof lan);
         ::freeUPNPDevlist(devices);
         if (igd == 0)
             return false;
         haveUrls_ = true;
         char external[40] = {};
-        if (igd > 2 || !urls_.controlURL ||
+        if (igd < 0 || !urls_.controlURL ||
             ::UPNP_GetExternalIPAddress(urls_.controlURL, data_.first.servicetype, external) != UPNPCOMMAND_SUCCESS) {
             forget();
             return false;
