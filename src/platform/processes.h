@@ -7,7 +7,7 @@
 
 namespace bramblet::platform {
 
-// Processes whose executable is exactly `executablePath` (after resolving links), this
+// Processes whose executable is the file at `executablePath` (after resolving links), this
 // process excepted.
 std::vector<qint64> processesRunning(const QString &executablePath);
 

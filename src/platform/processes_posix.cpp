@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <string>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -19,28 +18,37 @@ namespace bramblet::platform {
 
 namespace {
 
-std::string canonical(const QString &path)
+// A program is known by its file, not by the name a process shows for it: /proc/PID/exe names
+// the file as seen from the reader's mount namespace and root, which differ from the starter's
+// in a container or a chroot, while the file itself is the same.
+struct Executable {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool found = false;
+};
+
+Executable identify(const QString &path)
 {
-    const QByteArray bytes = path.toLocal8Bit();
-    char resolved[PATH_MAX];
-    if (::realpath(bytes.constData(), resolved))
-        return resolved;
-    return bytes.toStdString();
+    struct stat st{};
+    if (::stat(path.toLocal8Bit().constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    return {st.st_dev, st.st_ino, true};
 }
 
-bool runs(pid_t pid, const std::string &executable)
+bool runs(pid_t pid, const Executable &executable)
 {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid));
-    char target[PATH_MAX];
-    const ssize_t n = ::readlink(link, target, sizeof target);
-    return n > 0 && static_cast<std::size_t>(n) < sizeof target &&
-           std::string(target, static_cast<std::size_t>(n)) == executable;
+    struct stat st{};
+    return executable.found && ::stat(link, &st) == 0 && st.st_dev == executable.device &&
+           st.st_ino == executable.inode;
 }
 
-std::vector<pid_t> scan(const std::string &executable)
+std::vector<pid_t> scan(const Executable &executable)
 {
     std::vector<pid_t> out;
+    if (!executable.found)
+        return out;
     DIR *proc = ::opendir("/proc");
     if (!proc)
         return out;
@@ -85,7 +93,7 @@ int pidfdSignal(int fd, int number) { return static_cast<int>(::syscall(SYS_pidf
 std::vector<qint64> processesRunning(const QString &executablePath)
 {
     std::vector<qint64> out;
-    for (pid_t pid : scan(canonical(executablePath)))
+    for (pid_t pid : scan(identify(executablePath)))
         out.push_back(pid);
     return out;
 }
@@ -93,7 +101,7 @@ std::vector<qint64> processesRunning(const QString &executablePath)
 EndResult endProgram(const QString &executablePath, std::chrono::milliseconds bound)
 {
     using Clock = std::chrono::steady_clock;
-    const std::string executable = canonical(executablePath);
+    const Executable executable = identify(executablePath);
     EndResult result;
     std::vector<pollfd> watched; // pidfds: readable once the process has ended
     std::vector<pid_t> polled;   // where pidfds are not available

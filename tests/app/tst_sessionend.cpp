@@ -84,7 +84,7 @@ class TestSessionEnd : public QObject {
         run.program.setProcessEnvironment(env);
         // In the read-only case the file system under the hosts file turns read-only.
         startWithPrivateEtc(run.program, run.folder, {program_},
-                            readOnlyHostsFolder ? QStringLiteral("mount -o remount,ro /etc") : QString());
+                            readOnlyHostsFolder ? QStringLiteral("mount -o remount,bind,ro /etc") : QString());
     }
 
     static void signal(QProcess &p, int number) { ::kill(pid_t(p.processId()), number); }

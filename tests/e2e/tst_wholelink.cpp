@@ -186,7 +186,8 @@ private slots:
         QCOMPARE(readBytes(server.hostsPath() + QStringLiteral(".bak")), kServerHosts);
         QCOMPARE(readBytes(client.hostsPath() + QStringLiteral(".bak")), kClientHosts);
         // The machine's own names still resolve from the earlier lines, the game's from ours.
-        const CommandResult lookup = sh(QStringLiteral("nsenter -t %1 -m getent hosts nas.home %2")
+        // -r: the program's root too, or a run inside a chroot would read the machine's files.
+        const CommandResult lookup = sh(QStringLiteral("nsenter -t %1 -m -r getent hosts nas.home %2")
                                             .arg(server.pid())
                                             .arg(QString::fromLatin1(bramblet::hosts::kGatewayHostName)));
         const QString answers = lookup.output.simplified();
