@@ -2,6 +2,7 @@
 
 #include "app/ConnectDialogApi.h"
 #include "app/Services.h"
+#include "core/router.h"
 #include "net/TcpSockets.h"
 
 #include <QString>
@@ -137,6 +138,7 @@ private:
     void layoutBelowControls();
     void createRouter(); // UnitDuetraRouter.cpp
     void showRouterAdvice(const QString &kind, const QString &text);
+    void showRouterAdvice(const router::Advice &advice);
     // The link start's part: the ports opened before a SERVER waits, given back on a CLIENT
     // press and when a SERVER press ends without a link.
     void routerBeforeDialog(bool server, const QString &peer);
@@ -155,6 +157,12 @@ private:
     // The peer a CLIENT press is trying, for the advice after its failed attempts.
     QString clientPeer_;
     bool clientPressed_ = false;
+    // The router as last heard of, the link standing (failure advice is then of no use), and
+    // an advice about the typed address that router answers do not replace until the next press.
+    router::RouterAnswer lastRouter_;
+    bool linkUp_ = false;
+    bool peerAdviceShown_ = false;
+    bool failureAdviceShown_ = false;
 };
 
 } // namespace bramblet

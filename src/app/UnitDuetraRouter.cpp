@@ -12,6 +12,7 @@
 #include "core/router.h"
 #include "net/PortMapper.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 
 namespace bramblet {
@@ -57,12 +58,11 @@ void TBrambletMainForm::createRouter()
     RouterLine = line;
 
     FormConnect->SetOnClientAttemptFailed([this](int failedAttempts) {
-        if (!clientPressed_)
+        // What the typed address itself tells explains more than the unanswered attempts.
+        if (!clientPressed_ || peerAdviceShown_)
             return;
-        const router::Advice advice =
-            router::adviceForClient(failedAttempts, clientPeer_.toStdString(), negotiation::Port);
-        if (advice.kind != router::AdviceKind::Nothing) // said once: the same text is not logged again
-            showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), QString::fromStdString(advice.text));
+        // Said once: the same text is not logged again.
+        showRouterAdvice(router::adviceForClient(failedAttempts, clientPeer_.toStdString(), negotiation::Port));
     });
 
     IPortMapper *mapper = services_.portMapper;
@@ -82,21 +82,18 @@ void TBrambletMainForm::createRouter()
             if (stage == IPortMapper::Stage::Discovered) {
                 advice = router::adviceAtStart(answer);
             } else if (stage == IPortMapper::Stage::Opened) {
-                // The router's word for this machine wins; the host name lookup may wait on a
-                // name server, so it runs only when the router gave none.
-                QString local;
-                if (!address::isDottedQuad(answer.lanAddress))
-                    GetLocalIP(local);
-                advice = router::adviceForServer(answer, local.toStdString());
+                // This machine's address comes with the answer, found on the mapper's thread.
+                advice = router::adviceForServer(answer, answer.localAddress);
             } else {
                 return;
             }
-            // A CLIENT's own advice stays until its press ends.
-            if (clientPressed_)
+            if (answer.answered || !lastRouter_.answered)
+                lastRouter_ = answer;
+            // A CLIENT's own advice stays until its press ends, as does one about the typed
+            // address; once the link stands, only a changed address to give is news.
+            if (clientPressed_ || peerAdviceShown_ || (linkUp_ && router::explainsAFailure(advice.kind)))
                 return;
-            if (advice.kind != router::AdviceKind::Nothing)
-                showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)),
-                                 QString::fromStdString(advice.text));
+            showRouterAdvice(advice);
         });
     };
     mapper->discover();
@@ -105,17 +102,48 @@ void TBrambletMainForm::createRouter()
 void TBrambletMainForm::showRouterAdvice(const QString &kind, const QString &text)
 {
     if (RouterLine->text() != text)
-        services_.interfaceLog->write(QStringLiteral("router-line"), {kind, text});
+        services_.interfaceLog->write(QStringLiteral("router-line"), {kind.isEmpty() ? QStringLiteral("cleared") : kind, text});
+    failureAdviceShown_ = !text.isEmpty() && kind != QLatin1String("give-address");
     RouterLine->setText(text);
     RouterLine->setToolTip(text);
     RouterLine->setVisible(!text.isEmpty());
     layoutBelowControls();
 }
 
+void TBrambletMainForm::showRouterAdvice(const router::Advice &advice)
+{
+    if (advice.kind == router::AdviceKind::Nothing)
+        return;
+    // The core fills the Chinese source; a translation gets the same values in its own places.
+    const QString translated = QCoreApplication::translate("RouterAdvice", advice.source);
+    QString text = QString::fromStdString(advice.text);
+    if (translated != QString::fromUtf8(advice.source)) {
+        text.clear();
+        for (qsizetype i = 0; i < translated.size(); ++i) {
+            const qsizetype n = i + 1 < translated.size() ? translated[i + 1].digitValue() - 1 : -1;
+            if (translated[i] == QLatin1Char('%') && n >= 0 && std::size_t(n) < advice.args.size()) {
+                text += QString::fromStdString(advice.args[std::size_t(n)]);
+                ++i;
+            } else {
+                text += translated[i];
+            }
+        }
+    }
+    showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), text);
+}
+
 void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
 {
     clientPressed_ = !server;
     clientPeer_ = peer;
+    linkUp_ = false;
+    // A new press: what was said for the last one, or the address to give at start (of no
+    // use to a CLIENT), goes.
+    showRouterAdvice(QString(), QString());
+    const router::Advice about =
+        router::adviceForPeer(lastRouter_, peer.toStdString(), sourceAddressTowards(peer.toStdString()));
+    peerAdviceShown_ = about.kind != router::AdviceKind::Nothing;
+    showRouterAdvice(about);
     IPortMapper *mapper = services_.portMapper;
     if (server) {
         if (mapper)
@@ -130,6 +158,10 @@ void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
 void TBrambletMainForm::routerAfterDialog(bool server, bool linked)
 {
     clientPressed_ = false;
+    linkUp_ = linked;
+    // The link stands: advice for a friend who cannot get in is of no use any more.
+    if (linked && failureAdviceShown_)
+        showRouterAdvice(QString(), QString());
     if (server && !linked && services_.portMapper)
         services_.portMapper->closePorts();
 }
@@ -140,7 +172,7 @@ void TBrambletMainForm::routerAtClose()
         return;
     services_.interfaceLog->write(QStringLiteral("close"), {QStringLiteral("router")});
     services_.portMapper->onAnswer = nullptr;
-    services_.portMapper->shutdown(std::chrono::milliseconds(3000));
+    services_.portMapper->shutdown(std::chrono::milliseconds(6000)); // the removals have 5 s
 }
 
 } // namespace bramblet
