@@ -26,9 +26,10 @@ QString portsText(const router::RouterAnswer &answer)
         out << QStringLiteral("%1 %2 %3")
                    .arg(QString::fromLatin1(router::protocolName(port.port.protocol)))
                    .arg(port.port.port)
-                   .arg(port.outcome == router::PortOutcome::Mapped     ? QStringLiteral("ok")
-                        : port.outcome == router::PortOutcome::Conflict ? QStringLiteral("conflict")
-                                                                        : QStringLiteral("refused %1").arg(port.code));
+                   .arg(port.outcome == router::PortOutcome::Mapped      ? QStringLiteral("ok")
+                        : port.outcome == router::PortOutcome::Forwarded ? QStringLiteral("forwarded")
+                        : port.outcome == router::PortOutcome::Conflict  ? QStringLiteral("conflict %1").arg(port.code)
+                                                                         : QStringLiteral("refused %1").arg(port.code));
     return out.join(QStringLiteral(", "));
 }
 
@@ -137,9 +138,10 @@ void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
     clientPressed_ = !server;
     clientPeer_ = peer;
     linkUp_ = false;
-    // A new press: what was said for the last one, or the address to give at start (of no
-    // use to a CLIENT), goes.
-    showRouterAdvice(QString(), QString());
+    // A new press: the address to give (of no use to a CLIENT), or what was said about the
+    // last press, goes; a SERVER's address stays until the router answers again.
+    if (!server || failureAdviceShown_)
+        showRouterAdvice(QString(), QString());
     const router::Advice about =
         router::adviceForPeer(lastRouter_, peer.toStdString(), sourceAddressTowards(peer.toStdString()));
     peerAdviceShown_ = about.kind != router::AdviceKind::Nothing;

@@ -168,6 +168,8 @@ bool removeRecorded(const router::RecordedMapping &m, const std::optional<UpnpSe
 
 std::string routeSource(std::uint32_t networkOrderAddress)
 {
+    if (networkOrderAddress == 0)
+        return {}; // "any" would answer with loopback
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (s < 0)
         return {};
