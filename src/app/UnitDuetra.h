@@ -138,7 +138,7 @@ private:
     void layoutBelowControls();
     void createRouter(); // UnitDuetraRouter.cpp
     void showRouterAdvice(const QString &kind, const QString &text);
-    void showRouterAdvice(const router::Advice &advice);
+    void showRouterAdvice(const router::Advice &advice, bool withUfw = false);
     // The link start's part: the ports opened before a SERVER waits, given back on a CLIENT
     // press and when a SERVER press ends without a link.
     void routerBeforeDialog(bool server, const QString &peer);
@@ -163,6 +163,7 @@ private:
     bool linkUp_ = false;
     bool peerAdviceShown_ = false;
     bool failureAdviceShown_ = false;
+    bool ufwActive_ = false; // the player's ufw is on: its commands follow the SERVER's advice
 };
 
 } // namespace bramblet

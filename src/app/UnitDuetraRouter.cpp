@@ -13,6 +13,7 @@
 #include "net/PortMapper.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
 
 namespace bramblet {
@@ -94,7 +95,8 @@ void TBrambletMainForm::createRouter()
             // address; once the link stands, only a changed address to give is news.
             if (clientPressed_ || peerAdviceShown_ || (linkUp_ && router::explainsAFailure(advice.kind)))
                 return;
-            showRouterAdvice(advice);
+            // The player's own firewall stops the friend as surely as the router: said after it.
+            showRouterAdvice(advice, stage == IPortMapper::Stage::Opened && !linkUp_ && ufwActive_);
         });
     };
     mapper->discover();
@@ -111,25 +113,43 @@ void TBrambletMainForm::showRouterAdvice(const QString &kind, const QString &tex
     layoutBelowControls();
 }
 
-void TBrambletMainForm::showRouterAdvice(const router::Advice &advice)
+namespace {
+
+// The core fills the Chinese source; a translation gets the same values in its own places.
+QString adviceText(const router::Advice &advice)
+{
+    const QString translated = QCoreApplication::translate("RouterAdvice", advice.source);
+    if (translated == QString::fromUtf8(advice.source))
+        return QString::fromStdString(advice.text);
+    QString text;
+    for (qsizetype i = 0; i < translated.size(); ++i) {
+        const qsizetype n = i + 1 < translated.size() ? translated[i + 1].digitValue() - 1 : -1;
+        if (translated[i] == QLatin1Char('%') && n >= 0 && std::size_t(n) < advice.args.size()) {
+            text += QString::fromStdString(advice.args[std::size_t(n)]);
+            ++i;
+        } else {
+            text += translated[i];
+        }
+    }
+    return text;
+}
+
+bool ufwActive()
+{
+    // Small and local; read at a press, never waited on.
+    QFile conf(QStringLiteral("/etc/ufw/ufw.conf"));
+    return conf.open(QIODevice::ReadOnly) && router::ufwEnabled(conf.read(64 * 1024).toStdString());
+}
+
+} // namespace
+
+void TBrambletMainForm::showRouterAdvice(const router::Advice &advice, bool withUfw)
 {
     if (advice.kind == router::AdviceKind::Nothing)
         return;
-    // The core fills the Chinese source; a translation gets the same values in its own places.
-    const QString translated = QCoreApplication::translate("RouterAdvice", advice.source);
-    QString text = QString::fromStdString(advice.text);
-    if (translated != QString::fromUtf8(advice.source)) {
-        text.clear();
-        for (qsizetype i = 0; i < translated.size(); ++i) {
-            const qsizetype n = i + 1 < translated.size() ? translated[i + 1].digitValue() - 1 : -1;
-            if (translated[i] == QLatin1Char('%') && n >= 0 && std::size_t(n) < advice.args.size()) {
-                text += QString::fromStdString(advice.args[std::size_t(n)]);
-                ++i;
-            } else {
-                text += translated[i];
-            }
-        }
-    }
+    QString text = adviceText(advice);
+    if (withUfw)
+        text += QLatin1Char('\n') + adviceText(router::adviceForUfw());
     showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), text);
 }
 
@@ -138,6 +158,7 @@ void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
     clientPressed_ = !server;
     clientPeer_ = peer;
     linkUp_ = false;
+    ufwActive_ = server && ufwActive();
     // A new press: the address to give (of no use to a CLIENT), or what was said about the
     // last press, goes; a SERVER's address stays until the router answers again.
     if (!server || failureAdviceShown_)

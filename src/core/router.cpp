@@ -300,6 +300,39 @@ Advice adviceForPeer(const RouterAnswer &answer, std::string_view peer, std::str
     return {};
 }
 
+bool ufwEnabled(std::string_view confText)
+{
+    bool enabled = false;
+    while (!confText.empty()) {
+        const std::size_t end = std::min(confText.find('\n'), confText.size());
+        std::string_view line = confText.substr(0, end);
+        confText.remove_prefix(std::min(end + 1, confText.size()));
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+            line.remove_suffix(1);
+        if (line.substr(0, 8) != "ENABLED=")
+            continue;
+        line.remove_prefix(8);
+        if (line.size() >= 2 && (line.front() == '"' || line.front() == '\'') && line.back() == line.front())
+            line = line.substr(1, line.size() - 2);
+        enabled = line == "yes"; // the last setting counts, as for the shell that reads it
+    }
+    return enabled;
+}
+
+Advice adviceForUfw()
+{
+    std::string commands;
+    for (const LinkPort &port : LinkPorts) {
+        if (!commands.empty())
+            commands += "；";
+        commands += "sudo ufw allow " + std::to_string(port.port) + (port.protocol == Protocol::Udp ? "/udp" : "/tcp");
+    }
+    return make(AdviceKind::Firewall,
+                QT_TRANSLATE_NOOP("RouterAdvice", "本机的 ufw 防火墙开着，会挡住对方的连接。请在终端运行：%1"), {commands});
+}
+
 const char *adviceKindName(AdviceKind kind)
 {
     switch (kind) {
@@ -325,6 +358,8 @@ const char *adviceKindName(AdviceKind kind)
         return "same-router";
     case AdviceKind::OtherInterface:
         return "other-interface";
+    case AdviceKind::Firewall:
+        return "firewall";
     }
     return "nothing";
 }

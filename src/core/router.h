@@ -129,6 +129,7 @@ enum class AdviceKind {
     RouterService,
     SameRouter,
     OtherInterface,
+    Firewall,
 };
 
 struct Advice {
@@ -158,6 +159,11 @@ Advice adviceForClient(int failedAttempts, std::string_view peer, std::uint16_t 
 // are behind it; a route to the peer that leaves from another address than the one towards
 // the router (a VPN's tunnel) means the router's forwards do not help. Nothing otherwise.
 Advice adviceForPeer(const RouterAnswer &answer, std::string_view peer, std::string_view sourceTowardsPeer);
+
+// ufw's own switch, from the text of /etc/ufw/ufw.conf (which every user can read).
+bool ufwEnabled(std::string_view confText);
+// What a SERVER behind an enabled ufw must run, said after the router's advice.
+Advice adviceForUfw();
 
 // A short name for the interface log.
 const char *adviceKindName(AdviceKind kind);

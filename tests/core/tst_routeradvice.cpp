@@ -239,6 +239,25 @@ private slots:
         QCOMPARE(urlHost("http://192.168.77.1:5000/rootDesc.xml"), std::string_view("192.168.77.1"));
     }
 
+    void ufw_data()
+    {
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("enabled") << QByteArray("# comment\nENABLED=yes\nLOGLEVEL=low\n") << true;
+        QTest::newRow("quoted, blanks, CRLF") << QByteArray("  ENABLED=\"yes\" \r\n") << true;
+        QTest::newRow("disabled") << QByteArray("ENABLED=no\n") << false;
+        QTest::newRow("commented out") << QByteArray("#ENABLED=yes\n") << false;
+        QTest::newRow("the last one counts") << QByteArray("ENABLED=yes\nENABLED=no\n") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+    void ufw()
+    {
+        QFETCH(QByteArray, conf);
+        QFETCH(bool, enabled);
+        QCOMPARE(ufwEnabled(conf.toStdString()), enabled);
+        QVERIFY(QString::fromStdString(adviceForUfw().text).contains(QStringLiteral("sudo ufw allow 5739/udp")));
+    }
+
     void client_data()
     {
         QTest::addColumn<int>("failed");
