@@ -138,7 +138,9 @@ private:
     void layoutBelowControls();
     void createRouter(); // UnitDuetraRouter.cpp
     void showRouterAdvice(const QString &kind, const QString &text);
-    void showRouterAdvice(const router::Advice &advice, bool withUfw = false);
+    void showRouterAdvice(const router::Advice &advice, const router::Advice &after = {});
+    void checkFirewall(const router::RouterAnswer &answer);
+    void firewallBeforeDialog(bool server);
     // The link start's part: the ports opened before a SERVER waits, given back on a CLIENT
     // press and when a SERVER press ends without a link.
     void routerBeforeDialog(bool server, const QString &peer);
@@ -163,7 +165,12 @@ private:
     bool linkUp_ = false;
     bool peerAdviceShown_ = false;
     bool failureAdviceShown_ = false;
-    bool ufwActive_ = false; // the player's ufw is on: its commands follow the SERVER's advice
+    // What the player's own firewall needs, said after a SERVER's router advice: ufw's
+    // commands, or firewalld's when the player would not let the program open the ports.
+    router::Advice firewallAdvice_;
+    int firewallState_ = -1; // FirewalldPorts::State once asked
+    QString firewallZone_;
+    bool firewallAsked_ = false;
 };
 
 } // namespace bramblet

@@ -4,13 +4,16 @@
 #include "app/UnitDuetra.h"
 
 #include "app/ConnectDialogApi.h"
+#include "app/ApplicationTitle.h"
 #include "app/ErrorBox.h"
+#include "app/Firewalld.h"
 #include "app/InterfaceLog.h"
 #include "app/MessageService.h"
 #include "core/address.h"
 #include "core/negotiation.h"
 #include "core/router.h"
 #include "net/PortMapper.h"
+#include "platform/localaddress.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -91,12 +94,13 @@ void TBrambletMainForm::createRouter()
             }
             if (answer.answered || !lastRouter_.answered)
                 lastRouter_ = answer;
+            checkFirewall(answer);
             // A CLIENT's own advice stays until its press ends, as does one about the typed
             // address; once the link stands, only a changed address to give is news.
             if (clientPressed_ || peerAdviceShown_ || (linkUp_ && router::explainsAFailure(advice.kind)))
                 return;
             // The player's own firewall stops the friend as surely as the router: said after it.
-            showRouterAdvice(advice, stage == IPortMapper::Stage::Opened && !linkUp_ && ufwActive_);
+            showRouterAdvice(advice, stage == IPortMapper::Stage::Opened && !linkUp_ ? firewallAdvice_ : router::Advice{});
         });
     };
     mapper->discover();
@@ -143,14 +147,58 @@ bool ufwActive()
 
 } // namespace
 
-void TBrambletMainForm::showRouterAdvice(const router::Advice &advice, bool withUfw)
+void TBrambletMainForm::showRouterAdvice(const router::Advice &advice, const router::Advice &after)
 {
     if (advice.kind == router::AdviceKind::Nothing)
         return;
     QString text = adviceText(advice);
-    if (withUfw)
-        text += QLatin1Char('\n') + adviceText(router::adviceForUfw());
+    if (after.kind != router::AdviceKind::Nothing)
+        text += QLatin1Char('\n') + adviceText(after);
     showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), text);
+}
+
+void TBrambletMainForm::checkFirewall(const router::RouterAnswer &answer)
+{
+    if (!services_.firewall || firewallAsked_)
+        return;
+    firewallAsked_ = true;
+    // The zone that counts is the one of the interface that leads to the router.
+    const QString address = QString::fromStdString(address::isDottedQuad(answer.lanAddress) ? answer.lanAddress : answer.localAddress);
+    services_.firewall->check(platform::interfaceHolding(address), [this](FirewalldPorts::State state, const QString &zone) {
+        firewallState_ = int(state);
+        firewallZone_ = zone;
+        services_.interfaceLog->write(QStringLiteral("firewall"),
+                                      {state == FirewalldPorts::State::Absent ? QStringLiteral("absent")
+                                       : state == FirewalldPorts::State::Open ? QStringLiteral("open")
+                                                                              : QStringLiteral("closed"),
+                                       zone});
+    });
+}
+
+void TBrambletMainForm::firewallBeforeDialog(bool server)
+{
+    firewallAdvice_ = {};
+    if (!server) {
+        if (services_.firewall) // a CLIENT takes nothing from outside
+            services_.firewall->close();
+        return;
+    }
+    if (ufwActive())
+        firewallAdvice_ = router::adviceForUfw();
+    if (!services_.firewall || firewallState_ != int(FirewalldPorts::State::Closed))
+        return;
+    const bool yes = services_.messages->ask(
+        this,
+        tr("本机的 firewalld 防火墙（区域 %1）会挡住对方的连接。要在这次连接期间打开 TCP 9001、UDP 5739 和 TCP 11881 端口吗？").arg(firewallZone_),
+        applicationTitle());
+    if (!yes) {
+        firewallAdvice_ = router::adviceForFirewalld(firewallZone_.toStdString());
+        return;
+    }
+    // Runtime only, and each port for at most a few hours: a killed program leaves none open.
+    services_.firewall->open(firewallZone_, 6 * 3600, [this](bool all) {
+        services_.interfaceLog->write(QStringLiteral("firewall"), {all ? QStringLiteral("opened") : QStringLiteral("not-opened"), firewallZone_});
+    });
 }
 
 void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
@@ -158,7 +206,7 @@ void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
     clientPressed_ = !server;
     clientPeer_ = peer;
     linkUp_ = false;
-    ufwActive_ = server && ufwActive();
+    firewallBeforeDialog(server);
     // A new press: the address to give (of no use to a CLIENT), or what was said about the
     // last press, goes; a SERVER's address stays until the router answers again.
     if (!server || failureAdviceShown_)
@@ -187,10 +235,14 @@ void TBrambletMainForm::routerAfterDialog(bool server, bool linked)
         showRouterAdvice(QString(), QString());
     if (server && !linked && services_.portMapper)
         services_.portMapper->closePorts();
+    if (server && !linked && services_.firewall)
+        services_.firewall->close();
 }
 
 void TBrambletMainForm::routerAtClose()
 {
+    if (services_.firewall)
+        services_.firewall->close();
     if (!services_.portMapper)
         return;
     services_.interfaceLog->write(QStringLiteral("close"), {QStringLiteral("router")});

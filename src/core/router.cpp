@@ -333,6 +333,21 @@ Advice adviceForUfw()
                 QT_TRANSLATE_NOOP("RouterAdvice", "本机的 ufw 防火墙开着，会挡住对方的连接。请在终端运行：%1"), {commands});
 }
 
+std::string firewalldCommand(std::string_view zone)
+{
+    std::string command = "sudo firewall-cmd --zone=" + std::string(zone);
+    for (const LinkPort &port : LinkPorts)
+        command += " --add-port=" + std::to_string(port.port) + (port.protocol == Protocol::Udp ? "/udp" : "/tcp");
+    return command;
+}
+
+Advice adviceForFirewalld(std::string_view zone)
+{
+    return make(AdviceKind::Firewall,
+                QT_TRANSLATE_NOOP("RouterAdvice", "本机的 firewalld 防火墙会挡住对方的连接。请在终端运行：%1"),
+                {firewalldCommand(zone)});
+}
+
 const char *adviceKindName(AdviceKind kind)
 {
     switch (kind) {

@@ -165,6 +165,11 @@ bool ufwEnabled(std::string_view confText);
 // What a SERVER behind an enabled ufw must run, said after the router's advice.
 Advice adviceForUfw();
 
+// The command that opens the link's ports in firewalld's `zone` until its next reload, for a
+// player who declined to let the program do it.
+std::string firewalldCommand(std::string_view zone);
+Advice adviceForFirewalld(std::string_view zone);
+
 // A short name for the interface log.
 const char *adviceKindName(AdviceKind kind);
 
