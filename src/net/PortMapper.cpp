@@ -272,9 +272,9 @@ public:
         for (const router::RecordedMapping &m : mapped_)
             if (std::find(kept.begin(), kept.end(), m) == kept.end())
                 answer.ports.push_back({m.port, router::PortOutcome::Mapped, 0});
+        // What is left is tried again at the next close, and stays in the record meanwhile.
         mapped_ = kept;
         writeRecord();
-        mapped_.clear();
         return answer;
     }
 
@@ -611,10 +611,9 @@ private:
             findUpnp())
             service = upnpService();
         std::erase_if(left, [&](const router::RecordedMapping &m) { return removeRecorded(m, service, options_.natpmpWaitMs); });
-        std::vector<router::RecordedMapping> keep = left;
-        std::swap(keep, mapped_);
-        writeRecord(); // what the router did not answer for is tried again next time
-        std::swap(keep, mapped_);
+        // What the router did not answer for is tried again at close, and stays in the record.
+        mapped_ = left;
+        writeRecord();
         if (haveUrls_ && method_ != Method::Upnp) {
             FreeUPNPUrls(&urls_);
             haveUrls_ = false;

@@ -167,6 +167,14 @@ NFT
                display.type(window, peer) && display.clickAt(window, buttonX, kButtonY);
     }
 
+    // Presses CANCELL in the connect dialog and waits for it to go.
+    bool cancelDialog()
+    {
+        const QString dialog = display.findWindow(QStringLiteral("OK"));
+        return !dialog.isEmpty() && display.clickAt(dialog, 64 + 36, 72 + 12) &&
+               waitFor([&] { return display.findWindow(QStringLiteral("OK")).isEmpty(); }, 10000);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -225,10 +233,7 @@ private slots:
         QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("cleared")));
         QCOMPARE(mappings(), QStringList());
         QVERIFY(!logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened")));
-        const QString dialog = display.findWindow(QStringLiteral("OK"));
-        QVERIFY(!dialog.isEmpty());
-        QVERIFY(display.clickAt(dialog, 64 + 36, 72 + 12)); // CANCELL
-        QVERIFY(waitFor([&] { return display.findWindow(QStringLiteral("OK")).isEmpty(); }, 10000));
+        QVERIFY(cancelDialog());
 
         // SERVER: the three ports are forwarded to this machine before anyone connects.
         QVERIFY(press(kWanHost, kServerX));
@@ -273,6 +278,16 @@ private slots:
 
         ProgramCopy server{QStringLiteral("server")};
         QVERIFY(startCopy(server));
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("discovered\tUPnP IGD")); }, 20000),
+                 qPrintable(readText(server.uiLog())));
+
+        // The router's own address typed: both players are behind it, and the LAN address is the one to give.
+        QVERIFY(press(kExternal, kClientX));
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("same-router")); }, 20000),
+                 qPrintable(readText(server.uiLog())));
+        QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("本机的局域网地址 ") + kLanAddress));
+        QVERIFY(cancelDialog());
+
         QVERIFY(press(kWanHost, kServerX));
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened\tUPnP IGD")); }, 20000),
                  qPrintable(readText(server.uiLog())));
