@@ -8,7 +8,6 @@ using namespace bramblet::router;
 Q_DECLARE_METATYPE(AddressClass)
 Q_DECLARE_METATYPE(AdviceKind)
 Q_DECLARE_METATYPE(RouterAnswer)
-Q_DECLARE_METATYPE(EntryHolder)
 
 namespace {
 
@@ -162,70 +161,35 @@ private slots:
             QVERIFY2(QString::fromStdString(advice.text).contains(QStringLiteral("192.168.1.20")), advice.text.c_str());
     }
 
-    void holder_data()
-    {
-        QTest::addColumn<QString>("client");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<EntryHolder>("expected");
-        QTest::newRow("no entry") << "" << "" << EntryHolder::None;
-        QTest::newRow("ours, here") << "192.168.1.20" << "Bramblet" << EntryHolder::Ours;
-        QTest::newRow("made by hand, here") << "192.168.1.20" << "my game" << EntryHolder::Player;
-        QTest::newRow("another program, here, no description") << "192.168.1.20" << "" << EntryHolder::Player;
-        QTest::newRow("ours at our old address") << "192.168.1.7" << "Bramblet" << EntryHolder::OursMoved;
-        QTest::newRow("another machine's copy of us") << "192.168.1.8" << "Bramblet" << EntryHolder::Elsewhere;
-        QTest::newRow("another machine") << "192.168.1.7" << "NAS" << EntryHolder::Elsewhere;
-    }
+    // Whose UPnP entry it is, as seen from 192.168.1.20 that had 192.168.1.7 before.
     void holder()
     {
-        QFETCH(QString, client);
-        QFETCH(QString, description);
-        QFETCH(EntryHolder, expected);
-        QCOMPARE(entryHolder(client.toStdString(), description.toStdString(), "192.168.1.20", {"192.168.1.7"}), expected);
+        using E = EntryHolder;
+        for (const auto &[client, description, expected] : {std::tuple{"", "", E::None}, {"192.168.1.20", "Bramblet", E::Ours},
+                                                             {"192.168.1.20", "my game", E::Player}, {"192.168.1.20", "", E::Player},
+                                                             {"192.168.1.7", "Bramblet", E::OursMoved}, {"192.168.1.8", "Bramblet", E::Elsewhere},
+                                                             {"192.168.1.7", "NAS", E::Elsewhere}})
+            QVERIFY2(entryHolder(client, description, "192.168.1.20", {"192.168.1.7"}) == expected, client);
     }
 
-    void permanentLease_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<bool>("tried");
-        QTest::addColumn<bool>("retry");
-        QTest::newRow("725") << 725 << false << true;
-        QTest::newRow("402 once") << 402 << false << true;
-        QTest::newRow("501 once") << 501 << false << true;
-        QTest::newRow("402 again: no loop") << 402 << true << false;
-        QTest::newRow("725 to lease 0: no loop") << 725 << true << false;
-        QTest::newRow("718 is no lease matter") << 718 << false << false;
-    }
+    // 725 switches to lease 0, a 402 or 501 tries it once; never a loop.
     void permanentLease()
     {
-        QFETCH(int, code);
-        QFETCH(bool, tried);
-        QFETCH(bool, retry);
-        QCOMPARE(retryPermanent(code, tried), retry);
+        for (const auto &[code, tried, retry] : {std::tuple{725, false, true}, {402, false, true}, {501, false, true},
+                                                 {402, true, false}, {725, true, false}, {718, false, false}})
+            QVERIFY2(retryPermanent(code, tried) == retry, qPrintable(QString::number(code)));
     }
 
-    void renewal_data()
-    {
-        QTest::addColumn<bool>("answered");
-        QTest::addColumn<int>("failures");
-        QTest::addColumn<std::uint32_t>("lease");
-        QTest::addColumn<std::uint32_t>("delay");
-        QTest::addColumn<bool>("search");
-        QTest::newRow("answered: half the lease") << true << 0 << 3600u << 1800u << false;
-        QTest::newRow("permanent: checked every 25 minutes") << true << 0 << 0u << 1500u << false;
-        QTest::newRow("first silence") << false << 1 << 3600u << 30u << false;
-        QTest::newRow("second: search again") << false << 2 << 3600u << 60u << true;
-        QTest::newRow("then every 2 minutes, never giving up") << false << 40 << 3600u << 120u << true;
-    }
+    // Half the lease when answered, 25 minutes for a permanent one; after silence 30, 60, then
+    // 120 s for ever, searching again from the second.
     void renewal()
     {
-        QFETCH(bool, answered);
-        QFETCH(int, failures);
-        QFETCH(std::uint32_t, lease);
-        QFETCH(std::uint32_t, delay);
-        QFETCH(bool, search);
-        const RenewalStep step = nextRenewal(answered, failures, lease);
-        QCOMPARE(step.delaySeconds, delay);
-        QCOMPARE(step.searchAgain, search);
+        for (const auto &[answered, failures, lease, delay, search] :
+             {std::tuple{true, 0, 3600u, 1800u, false}, {true, 0, 0u, 1500u, false}, {false, 1, 3600u, 30u, false},
+              {false, 2, 3600u, 60u, true}, {false, 40, 3600u, 120u, true}}) {
+            const RenewalStep step = nextRenewal(answered, failures, lease);
+            QVERIFY2(step.delaySeconds == delay && step.searchAgain == search, qPrintable(QString::number(failures)));
+        }
     }
 
     void record()
@@ -239,22 +203,11 @@ private slots:
         QCOMPARE(urlHost("http://192.168.77.1:5000/rootDesc.xml"), std::string_view("192.168.77.1"));
     }
 
-    void ufw_data()
-    {
-        QTest::addColumn<QByteArray>("conf");
-        QTest::addColumn<bool>("enabled");
-        QTest::newRow("enabled") << QByteArray("# comment\nENABLED=yes\nLOGLEVEL=low\n") << true;
-        QTest::newRow("quoted, blanks, CRLF") << QByteArray("  ENABLED=\"yes\" \r\n") << true;
-        QTest::newRow("disabled") << QByteArray("ENABLED=no\n") << false;
-        QTest::newRow("commented out") << QByteArray("#ENABLED=yes\n") << false;
-        QTest::newRow("the last one counts") << QByteArray("ENABLED=yes\nENABLED=no\n") << false;
-        QTest::newRow("empty") << QByteArray() << false;
-    }
     void ufw()
     {
-        QFETCH(QByteArray, conf);
-        QFETCH(bool, enabled);
-        QCOMPARE(ufwEnabled(conf.toStdString()), enabled);
+        for (const auto &[conf, enabled] : {std::pair{"# comment\nENABLED=yes\nLOGLEVEL=low\n", true}, {"  ENABLED=\"yes\" \r\n", true},
+                                            {"ENABLED=no\n", false}, {"#ENABLED=yes\n", false}, {"ENABLED=yes\nENABLED=no\n", false}})
+            QVERIFY2(ufwEnabled(conf) == enabled, conf);
         QVERIFY(QString::fromStdString(adviceForUfw().text).contains(QStringLiteral("sudo ufw allow 5739/udp")));
     }
 

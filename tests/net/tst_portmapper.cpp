@@ -31,7 +31,8 @@ int openDescriptors()
     return int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
 }
 
-// A NAT-PMP router at 10.77.0.1 that answers, or drops every request while `silent`.
+// A NAT-PMP router at 10.77.0.1, in a network namespace of its own that the test links to its
+// own; it grants what is asked, or drops every request while `silent`.
 class FakeNatpmp {
 public:
     std::atomic<bool> silent{false};
@@ -46,66 +47,50 @@ public:
             thread_.join();
     }
 
-    void start()
+    // Makes the router's namespace and links it to the caller's, the default route leading there.
+    bool start()
     {
         thread_ = std::thread([this] {
-            if (::unshare(CLONE_NEWNET) != 0) {
-                state = -1;
-                return;
-            }
+            const int s = ::unshare(CLONE_NEWNET) == 0 ? ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
             tid = ::syscall(SYS_gettid);
-            state = 1;
+            state = s < 0 ? -1 : 1;
             for (int i = 0; i < 500 && state == 1; ++i)
                 ::usleep(10000);
-            const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            sockaddr_in at{};
-            at.sin_family = AF_INET;
-            at.sin_port = htons(5351);
-            at.sin_addr.s_addr = htonl(0x0A4D0001);
-            if (state != 2 || std::system("ip addr add 10.77.0.1/24 dev pm1 && ip link set pm1 up && ip link set lo up") != 0 ||
-                ::bind(s, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) {
-                state = -1;
-                ::close(s);
-                return;
+            sockaddr_in at{AF_INET, htons(5351), {htonl(0x0A4D0001)}, {}};
+            const bool up = state == 2 && std::system("ip addr add 10.77.0.1/24 dev pm1 && ip link set pm1 up") == 0 &&
+                            ::bind(s, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0;
+            state = up ? 3 : -1;
+            for (int rounds = 0; up && rounds < 6000 && !stop_; ++rounds) { // at most ten minutes
+                pollfd fd{s, POLLIN, 0};
+                unsigned char in[16] = {}, out[16] = {0, 0, 0, 0, 0, 0, 0, 1, 11, 0, 113, 1}; // the external address
+                sockaddr_in from{};
+                socklen_t length = sizeof from;
+                const ssize_t n = ::poll(&fd, 1, 100) > 0 ? ::recvfrom(s, in, sizeof in, 0, reinterpret_cast<sockaddr *>(&from), &length) : -1;
+                if (n < 2 || (in[1] != 0 && n < 12) || silent)
+                    continue;
+                out[1] = static_cast<unsigned char>(128 + in[1]);
+                if (in[1] != 0)
+                    std::memcpy(out + 8, in + 4, 8); // the ports and lifetime asked for, granted
+                removals += in[1] != 0 && !in[8] && !in[9] && !in[10] && !in[11];
+                ::sendto(s, out, in[1] == 0 ? 12 : 16, 0, reinterpret_cast<sockaddr *>(&from), length);
             }
-            state = 3;
-            serve(s);
-            ::close(s);
+            if (s >= 0)
+                ::close(s);
         });
+        for (int i = 0; i < 500 && state == 0; ++i)
+            ::usleep(10000);
+        const QByteArray link = QStringLiteral("ip link set lo up && ip link add pm0 type veth peer name pm1 netns %1 && "
+                                               "ip addr add 10.77.0.2/24 dev pm0 && ip link set pm0 up && "
+                                               "ip route add default via 10.77.0.1")
+                                    .arg(tid.load())
+                                    .toUtf8();
+        state = state == 1 && std::system(link.constData()) == 0 ? 2 : -1;
+        for (int i = 0; i < 500 && state == 2; ++i)
+            ::usleep(10000);
+        return state == 3;
     }
 
 private:
-    void serve(int s)
-    {
-        for (int rounds = 0; rounds < 6000 && !stop_; ++rounds) { // at most ten minutes
-            pollfd fd{s, POLLIN, 0};
-            if (::poll(&fd, 1, 100) <= 0)
-                continue;
-            unsigned char in[16] = {}, out[16] = {};
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            const ssize_t n = ::recvfrom(s, in, sizeof in, 0, reinterpret_cast<sockaddr *>(&from), &length);
-            if (n < 2 || in[0] != 0 || silent)
-                continue;
-            out[1] = static_cast<unsigned char>(128 + in[1]);
-            out[7] = 1; // seconds since the router's start
-            std::size_t size = 12;
-            if (in[1] == 0) {
-                const unsigned char external[4] = {11, 0, 113, 1};
-                std::memcpy(out + 8, external, 4);
-            } else if (n >= 12) {
-                std::memcpy(out + 8, in + 4, 8); // the ports and lifetime asked for, granted
-                if (in[6] == 0 && in[7] == 0)
-                    std::memcpy(out + 10, in + 4, 2);
-                removals += in[8] == 0 && in[9] == 0 && in[10] == 0 && in[11] == 0;
-                size = 16;
-            } else {
-                continue;
-            }
-            ::sendto(s, out, size, 0, reinterpret_cast<sockaddr *>(&from), length);
-        }
-    }
-
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -162,19 +147,7 @@ private slots:
 
     void renewalOutlivesSilentRounds()
     {
-        router_.start();
-        QTRY_VERIFY_WITH_TIMEOUT(router_.state != 0, 5000);
-        QVERIFY(router_.state == 1);
-        const QByteArray link = QStringLiteral("ip link set lo up && ip link add pm0 type veth peer name pm1 netns %1 && "
-                                               "ip addr add 10.77.0.2/24 dev pm0 && ip link set pm0 up && "
-                                               "ip route add default via 10.77.0.1")
-                                    .arg(router_.tid.load())
-                                    .toUtf8();
-        QCOMPARE(std::system(link.constData()), 0);
-        router_.state = 2;
-        QTRY_VERIFY_WITH_TIMEOUT(router_.state != 2, 5000);
-        QCOMPARE(router_.state.load(), 3);
-
+        QVERIFY(router_.start());
         RouterPortMapper mapper(options());
         QList<router::RouterAnswer> opened;
         mapper.onAnswer = [&](IPortMapper::Stage stage, const router::RouterAnswer &answer) {
