@@ -22,8 +22,6 @@
 
 using namespace bramblet;
 
-Q_DECLARE_METATYPE(router::RouterAnswer)
-
 namespace {
 
 int openDescriptors()
@@ -112,13 +110,8 @@ class TestPortMapper : public QObject {
 
     RouterOptions options() const
     {
-        RouterOptions o;
-        o.natpmpWaitMs = 150;
-        o.upnpWaitMs = 200;
-        o.leaseSeconds = 60;
-        o.renewalSecond = std::chrono::milliseconds(5);
-        o.recordPath = dir_.filePath(QStringLiteral("record")).toStdString();
-        return o;
+        return {.natpmpWaitMs = 150, .upnpWaitMs = 200, .leaseSeconds = 60, .renewalSecond = std::chrono::milliseconds(5),
+                .recordPath = dir_.filePath(QStringLiteral("record")).toStdString()};
     }
 
 private slots:
@@ -169,9 +162,7 @@ private slots:
         // A close the router does not answer ends within its bound and keeps the record.
         router_.silent = true;
         bool closed = false;
-        mapper.onAnswer = [&](IPortMapper::Stage stage, const router::RouterAnswer &) {
-            closed = closed || stage == IPortMapper::Stage::Closed;
-        };
+        mapper.onAnswer = [&](IPortMapper::Stage stage, const router::RouterAnswer &) { closed = closed || stage == IPortMapper::Stage::Closed; };
         mapper.closePorts();
         QTRY_VERIFY_WITH_TIMEOUT(closed, 10000);
         QVERIFY(QFile::exists(dir_.filePath(QStringLiteral("record"))));
