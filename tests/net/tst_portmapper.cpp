@@ -111,7 +111,7 @@ class TestPortMapper : public QObject {
     RouterOptions options() const
     {
         return {.natpmpWaitMs = 150, .upnpWaitMs = 200, .leaseSeconds = 60, .renewalSecond = std::chrono::milliseconds(5),
-                .recordPath = dir_.filePath(QStringLiteral("record")).toStdString()};
+                .recordPath = dir_.filePath(QStringLiteral("record")).toStdString(), .localAddress = {}};
     }
 
 private slots:
