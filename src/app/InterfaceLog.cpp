@@ -43,6 +43,12 @@ void LoggedMessageService::show(QWidget *, const QString &text, const QString &c
     log_.write(QStringLiteral("box"), {caption, messageIconName(icon), text});
 }
 
+bool LoggedMessageService::ask(QWidget *, const QString &text, const QString &caption)
+{
+    log_.write(QStringLiteral("question"), {caption, text});
+    return false;
+}
+
 std::optional<QString> LoggedFileDialog::openFile(QWidget *, const QString &title, const QString &filter)
 {
     log_.write(QStringLiteral("filedialog"), {title, filter});

@@ -37,6 +37,8 @@ class LoggedMessageService : public IMessageService {
 public:
     explicit LoggedMessageService(IInterfaceLog &log) : log_(log) {}
     void show(QWidget *owner, const QString &text, const QString &caption, MessageIcon icon) override;
+    // Logged as "question<TAB>caption<TAB>text" and answered No.
+    bool ask(QWidget *owner, const QString &text, const QString &caption) override;
 
 private:
     IInterfaceLog &log_;

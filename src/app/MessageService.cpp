@@ -20,6 +20,17 @@ QString messageIconName(MessageIcon icon)
     return QStringLiteral("none");
 }
 
+bool QtMessageService::ask(QWidget *owner, const QString &text, const QString &caption)
+{
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setIcon(QMessageBox::Question);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void QtMessageService::show(QWidget *owner, const QString &text, const QString &caption, MessageIcon icon)
 {
     QMessageBox box(owner);

@@ -14,12 +14,19 @@ public:
     virtual ~IMessageService() = default;
     // A modal box with one OK button; returns when the user has dismissed it.
     virtual void show(QWidget *owner, const QString &text, const QString &caption, MessageIcon icon) = 0;
+    // A modal box with Yes and No; true for Yes. A service that cannot ask answers No.
+    virtual bool ask(QWidget *owner, const QString &text, const QString &caption)
+    {
+        (void)owner, (void)text, (void)caption;
+        return false;
+    }
 };
 
 // Real boxes.
 class QtMessageService : public IMessageService {
 public:
     void show(QWidget *owner, const QString &text, const QString &caption, MessageIcon icon) override;
+    bool ask(QWidget *owner, const QString &text, const QString &caption) override;
 };
 
 QString messageIconName(MessageIcon icon);

@@ -1,6 +1,7 @@
 // Bramblet: two players of the game meet directly over the internet.
 #include "app/ApplicationTitle.h"
 #include "app/ErrorBox.h"
+#include "app/Firewalld.h"
 #include "app/InterfaceLog.h"
 #include "app/MessageService.h"
 #include "app/RealServices.h"
@@ -9,7 +10,10 @@
 #include "app/UnitDuetra.h"
 #include "external/companion.h"
 #include "net/PortMapper.h"
+#include "platform/localaddress.h"
 #include "platform/paths.h"
+
+#include <QDir>
 
 #include <memory>
 
@@ -45,11 +49,23 @@ int main(int argc, char *argv[])
     // The home router, asked on a thread of its own; the main window starts the search. Tests
     // of the real program outside a network namespace of their own turn it off.
     std::unique_ptr<bramblet::RouterPortMapper> router;
-    if (qEnvironmentVariable("BRAMBLET_ROUTER") != QLatin1String("off"))
-        router = std::make_unique<bramblet::RouterPortMapper>();
+    std::unique_ptr<bramblet::FirewalldPorts> firewall;
+    if (qEnvironmentVariable("BRAMBLET_ROUTER") != QLatin1String("off")) {
+        firewall = std::make_unique<bramblet::FirewalldPorts>(QDBusConnection::systemBus());
+        bramblet::RouterOptions routerOptions;
+        // Beside the single-instance lock: one record per user, read again by the next run.
+        routerOptions.recordPath =
+            QDir(bramblet::platform::runtimeFolder()).filePath(QStringLiteral("bramblet-router-mappings")).toStdString();
+        routerOptions.localAddress = [] {
+            const std::optional<QString> found = bramblet::platform::localIPv4();
+            return found ? found->toStdString() : std::string();
+        };
+        router = std::make_unique<bramblet::RouterPortMapper>(routerOptions);
+    }
 
     services.companion = companion.get();
     services.portMapper = router.get();
+    services.firewall = firewall.get();
     bramblet::StartupOptions options;
     options.mainCreated = [&sessionEnd, log = services.interfaceLog](bramblet::TBrambletMainForm &form) {
         sessionEnd.attach(&form);

@@ -26,6 +26,7 @@ class ICompanionLibrary;
 class ITrayHost;
 class INotificationService;
 class IPortMapper;
+class FirewalldPorts;
 
 // What the main window needs from outside, all of it filled in by whoever puts the program
 // together: realMainFormServices() (app/RealServices.h) for the program, the test's own
@@ -60,6 +61,7 @@ struct MainFormServices {
     std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> createConnectDialog;
     // Asks the home router for the link's ports; none: the router is never asked.
     IPortMapper *portMapper = nullptr;
+    FirewalldPorts *firewall = nullptr; // the player's firewalld; none in tests unless they give one
 };
 
 } // namespace bramblet

@@ -2,6 +2,7 @@
 
 #include "app/ConnectDialogApi.h"
 #include "app/Services.h"
+#include "core/router.h"
 #include "net/TcpSockets.h"
 
 #include <QString>
@@ -137,6 +138,9 @@ private:
     void layoutBelowControls();
     void createRouter(); // UnitDuetraRouter.cpp
     void showRouterAdvice(const QString &kind, const QString &text);
+    void showRouterAdvice(const router::Advice &advice, const router::Advice &after = {});
+    void checkFirewall(const router::RouterAnswer &answer);
+    void firewallBeforeDialog(bool server);
     // The link start's part: the ports opened before a SERVER waits, given back on a CLIENT
     // press and when a SERVER press ends without a link.
     void routerBeforeDialog(bool server, const QString &peer);
@@ -155,6 +159,18 @@ private:
     // The peer a CLIENT press is trying, for the advice after its failed attempts.
     QString clientPeer_;
     bool clientPressed_ = false;
+    // The router as last heard of, the link standing (failure advice is then of no use), and
+    // an advice about the typed address that router answers do not replace until the next press.
+    router::RouterAnswer lastRouter_;
+    bool linkUp_ = false;
+    bool peerAdviceShown_ = false;
+    bool failureAdviceShown_ = false;
+    // What the player's own firewall needs, said after a SERVER's router advice: ufw's
+    // commands, or firewalld's when the player would not let the program open the ports.
+    router::Advice firewallAdvice_;
+    int firewallState_ = -1; // FirewalldPorts::State once asked
+    QString firewallZone_;
+    bool firewallAsked_ = false;
 };
 
 } // namespace bramblet

@@ -4,14 +4,19 @@
 #include "app/UnitDuetra.h"
 
 #include "app/ConnectDialogApi.h"
+#include "app/ApplicationTitle.h"
 #include "app/ErrorBox.h"
+#include "app/Firewalld.h"
 #include "app/InterfaceLog.h"
 #include "app/MessageService.h"
 #include "core/address.h"
 #include "core/negotiation.h"
 #include "core/router.h"
 #include "net/PortMapper.h"
+#include "platform/localaddress.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
 
 namespace bramblet {
@@ -25,9 +30,10 @@ QString portsText(const router::RouterAnswer &answer)
         out << QStringLiteral("%1 %2 %3")
                    .arg(QString::fromLatin1(router::protocolName(port.port.protocol)))
                    .arg(port.port.port)
-                   .arg(port.outcome == router::PortOutcome::Mapped     ? QStringLiteral("ok")
-                        : port.outcome == router::PortOutcome::Conflict ? QStringLiteral("conflict")
-                                                                        : QStringLiteral("refused %1").arg(port.code));
+                   .arg(port.outcome == router::PortOutcome::Mapped      ? QStringLiteral("ok")
+                        : port.outcome == router::PortOutcome::Forwarded ? QStringLiteral("forwarded")
+                        : port.outcome == router::PortOutcome::Conflict  ? QStringLiteral("conflict %1").arg(port.code)
+                                                                         : QStringLiteral("refused %1").arg(port.code));
     return out.join(QStringLiteral(", "));
 }
 
@@ -57,12 +63,11 @@ void TBrambletMainForm::createRouter()
     RouterLine = line;
 
     FormConnect->SetOnClientAttemptFailed([this](int failedAttempts) {
-        if (!clientPressed_)
+        // What the typed address itself tells explains more than the unanswered attempts.
+        if (!clientPressed_ || peerAdviceShown_)
             return;
-        const router::Advice advice =
-            router::adviceForClient(failedAttempts, clientPeer_.toStdString(), negotiation::Port);
-        if (advice.kind != router::AdviceKind::Nothing) // said once: the same text is not logged again
-            showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), QString::fromStdString(advice.text));
+        // Said once: the same text is not logged again.
+        showRouterAdvice(router::adviceForClient(failedAttempts, clientPeer_.toStdString(), negotiation::Port));
     });
 
     IPortMapper *mapper = services_.portMapper;
@@ -82,21 +87,20 @@ void TBrambletMainForm::createRouter()
             if (stage == IPortMapper::Stage::Discovered) {
                 advice = router::adviceAtStart(answer);
             } else if (stage == IPortMapper::Stage::Opened) {
-                // The router's word for this machine wins; the host name lookup may wait on a
-                // name server, so it runs only when the router gave none.
-                QString local;
-                if (!address::isDottedQuad(answer.lanAddress))
-                    GetLocalIP(local);
-                advice = router::adviceForServer(answer, local.toStdString());
+                // This machine's address comes with the answer, found on the mapper's thread.
+                advice = router::adviceForServer(answer, answer.localAddress);
             } else {
                 return;
             }
-            // A CLIENT's own advice stays until its press ends.
-            if (clientPressed_)
+            if (answer.answered || !lastRouter_.answered)
+                lastRouter_ = answer;
+            checkFirewall(answer);
+            // A CLIENT's own advice stays until its press ends, as does one about the typed
+            // address; once the link stands, only a changed address to give is news.
+            if (clientPressed_ || peerAdviceShown_ || (linkUp_ && router::explainsAFailure(advice.kind)))
                 return;
-            if (advice.kind != router::AdviceKind::Nothing)
-                showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)),
-                                 QString::fromStdString(advice.text));
+            // The player's own firewall stops the friend as surely as the router: said after it.
+            showRouterAdvice(advice, stage == IPortMapper::Stage::Opened && !linkUp_ ? firewallAdvice_ : router::Advice{});
         });
     };
     mapper->discover();
@@ -105,17 +109,112 @@ void TBrambletMainForm::createRouter()
 void TBrambletMainForm::showRouterAdvice(const QString &kind, const QString &text)
 {
     if (RouterLine->text() != text)
-        services_.interfaceLog->write(QStringLiteral("router-line"), {kind, text});
+        services_.interfaceLog->write(QStringLiteral("router-line"), {kind.isEmpty() ? QStringLiteral("cleared") : kind, text});
+    failureAdviceShown_ = !text.isEmpty() && kind != QLatin1String("give-address");
     RouterLine->setText(text);
     RouterLine->setToolTip(text);
     RouterLine->setVisible(!text.isEmpty());
     layoutBelowControls();
 }
 
+namespace {
+
+// The core fills the Chinese source; a translation gets the same values in its own places.
+QString adviceText(const router::Advice &advice)
+{
+    const QString translated = QCoreApplication::translate("RouterAdvice", advice.source);
+    if (translated == QString::fromUtf8(advice.source))
+        return QString::fromStdString(advice.text);
+    QString text;
+    for (qsizetype i = 0; i < translated.size(); ++i) {
+        const qsizetype n = i + 1 < translated.size() ? translated[i + 1].digitValue() - 1 : -1;
+        if (translated[i] == QLatin1Char('%') && n >= 0 && std::size_t(n) < advice.args.size()) {
+            text += QString::fromStdString(advice.args[std::size_t(n)]);
+            ++i;
+        } else {
+            text += translated[i];
+        }
+    }
+    return text;
+}
+
+bool ufwActive()
+{
+    // Small and local; read at a press, never waited on.
+    QFile conf(QStringLiteral("/etc/ufw/ufw.conf"));
+    return conf.open(QIODevice::ReadOnly) && router::ufwEnabled(conf.read(64 * 1024).toStdString());
+}
+
+} // namespace
+
+void TBrambletMainForm::showRouterAdvice(const router::Advice &advice, const router::Advice &after)
+{
+    if (advice.kind == router::AdviceKind::Nothing)
+        return;
+    QString text = adviceText(advice);
+    if (after.kind != router::AdviceKind::Nothing)
+        text += QLatin1Char('\n') + adviceText(after);
+    showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), text);
+}
+
+void TBrambletMainForm::checkFirewall(const router::RouterAnswer &answer)
+{
+    if (!services_.firewall || firewallAsked_)
+        return;
+    firewallAsked_ = true;
+    // The zone that counts is the one of the interface that leads to the router.
+    const QString address = QString::fromStdString(address::isDottedQuad(answer.lanAddress) ? answer.lanAddress : answer.localAddress);
+    services_.firewall->check(platform::interfaceHolding(address), [this](FirewalldPorts::State state, const QString &zone) {
+        firewallState_ = int(state);
+        firewallZone_ = zone;
+        services_.interfaceLog->write(QStringLiteral("firewall"),
+                                      {state == FirewalldPorts::State::Absent ? QStringLiteral("absent")
+                                       : state == FirewalldPorts::State::Open ? QStringLiteral("open")
+                                                                              : QStringLiteral("closed"),
+                                       zone});
+    });
+}
+
+void TBrambletMainForm::firewallBeforeDialog(bool server)
+{
+    firewallAdvice_ = {};
+    if (!server) {
+        if (services_.firewall) // a CLIENT takes nothing from outside
+            services_.firewall->close();
+        return;
+    }
+    if (ufwActive())
+        firewallAdvice_ = router::adviceForUfw();
+    if (!services_.firewall || firewallState_ != int(FirewalldPorts::State::Closed))
+        return;
+    const bool yes = services_.messages->ask(
+        this,
+        tr("本机的 firewalld 防火墙（区域 %1）会挡住对方的连接。要在这次连接期间打开 TCP 9001、UDP 5739 和 TCP 11881 端口吗？").arg(firewallZone_),
+        applicationTitle());
+    if (!yes) {
+        firewallAdvice_ = router::adviceForFirewalld(firewallZone_.toStdString());
+        return;
+    }
+    // Runtime only, and each port for at most a few hours: a killed program leaves none open.
+    services_.firewall->open(firewallZone_, 6 * 3600, [this](bool all) {
+        services_.interfaceLog->write(QStringLiteral("firewall"), {all ? QStringLiteral("opened") : QStringLiteral("not-opened"), firewallZone_});
+    });
+}
+
 void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
 {
     clientPressed_ = !server;
     clientPeer_ = peer;
+    linkUp_ = false;
+    firewallBeforeDialog(server);
+    // A new press: the address to give (of no use to a CLIENT), or what was said about the
+    // last press, goes; a SERVER's address stays until the router answers again.
+    if (!server || failureAdviceShown_)
+        showRouterAdvice(QString(), QString());
+    const router::Advice about =
+        router::adviceForPeer(lastRouter_, peer.toStdString(), sourceAddressTowards(peer.toStdString()));
+    peerAdviceShown_ = about.kind != router::AdviceKind::Nothing;
+    showRouterAdvice(about);
     IPortMapper *mapper = services_.portMapper;
     if (server) {
         if (mapper)
@@ -130,17 +229,25 @@ void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
 void TBrambletMainForm::routerAfterDialog(bool server, bool linked)
 {
     clientPressed_ = false;
+    linkUp_ = linked;
+    // The link stands: advice for a friend who cannot get in is of no use any more.
+    if (linked && failureAdviceShown_)
+        showRouterAdvice(QString(), QString());
     if (server && !linked && services_.portMapper)
         services_.portMapper->closePorts();
+    if (server && !linked && services_.firewall)
+        services_.firewall->close();
 }
 
 void TBrambletMainForm::routerAtClose()
 {
+    if (services_.firewall)
+        services_.firewall->close();
     if (!services_.portMapper)
         return;
     services_.interfaceLog->write(QStringLiteral("close"), {QStringLiteral("router")});
     services_.portMapper->onAnswer = nullptr;
-    services_.portMapper->shutdown(std::chrono::milliseconds(3000));
+    services_.portMapper->shutdown(std::chrono::milliseconds(6000)); // the removals have 5 s
 }
 
 } // namespace bramblet

@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QMetaObject>
 
@@ -18,8 +19,10 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -27,14 +30,11 @@ namespace bramblet {
 
 namespace {
 
-enum Job { JobDiscover, JobOpen, JobClose, JobStop };
+enum Job { JobDiscover, JobOpen, JobReopen, JobClose, JobStop };
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kUpnpConflict = 718;               // ConflictInMappingEntry
-constexpr int kUpnpOnlyPermanent = 725;          // OnlyPermanentLeasesSupported
-constexpr int kUpnpOtherMechanism = 729;         // ConflictWithOtherMechanisms
-constexpr const char *kDescription = "Bramblet";
+constexpr int kUpnpNoSuchEntry = 714; // NoSuchEntryInArray
 
 // miniupnpc's API 18 (Debian 13) hands back the WAN address too and gave "connected, but the
 // WAN address is reserved" its own answer, moving "not connected" and "not an IGD" one up.
@@ -51,6 +51,20 @@ int validIgd(UPNPDev *devices, UPNPUrls &urls, IGDdatas &data, char *lan, int la
     constexpr int notAnIgd = 3;
 #endif
     return r >= notAnIgd ? -r : r;
+}
+
+// libnatpmp leaves its socket open when it finds no gateway or cannot connect: closed here, so
+// a machine without a default route does not lose a descriptor per attempt.
+bool openNatpmp(natpmp_t &session)
+{
+    session = {};
+    session.s = -1;
+    if (::initnatpmp(&session, 0, 0) >= 0)
+        return true;
+    if (session.s >= 0)
+        ::close(session.s);
+    session.s = -1;
+    return false;
 }
 
 // One NAT-PMP exchange: the request already sent, the answer awaited until `deadline`.
@@ -74,65 +88,193 @@ int natpmpAnswer(natpmp_t &session, natpmpresp_t &response, Clock::time_point de
     return NATPMP_TRYAGAIN;
 }
 
+// One NAT-PMP mapping request; lifetime 0 removes. Nothing when the router did not answer;
+// `result` is negative for a refusal, whose code the answer carries.
+std::optional<natpmpresp_t> natpmpMapping(const router::LinkPort &port, std::uint16_t external, std::uint32_t lifetime,
+                                          int waitMs, int &result)
+{
+    natpmp_t session{};
+    if (!openNatpmp(session))
+        return std::nullopt;
+    const int protocol = port.protocol == router::Protocol::Udp ? NATPMP_PROTOCOL_UDP : NATPMP_PROTOCOL_TCP;
+    natpmpresp_t response{};
+    result = ::sendnewportmappingrequest(&session, protocol, port.port, external, lifetime);
+    if (result >= 0)
+        result = natpmpAnswer(session, response, Clock::now() + std::chrono::milliseconds(waitMs));
+    ::closenatpmp(&session);
+    // Silence, or an answer that is no answer to this request: as good as no router. A
+    // refusal carries the router's result code.
+    if (result < 0 && response.resultcode == 0)
+        return std::nullopt;
+    return response;
+}
+
+// The UPnP service to talk to, copied, so a removal still running after its bound never
+// touches what the client has freed.
+struct UpnpService {
+    std::string controlUrl;
+    std::string serviceType;
+};
+
+struct UpnpEntry {
+    int result = 0;
+    std::string client;
+    std::string description;
+};
+
+UpnpEntry upnpEntry(const UpnpService &service, const router::LinkPort &port)
+{
+    const std::string number = std::to_string(port.port);
+    char client[40] = {}, internalPort[6] = {}, description[80] = {}, enabled[4] = {}, duration[16] = {};
+    UpnpEntry entry;
+    entry.result = ::UPNP_GetSpecificPortMappingEntry(service.controlUrl.c_str(), service.serviceType.c_str(),
+                                                      number.c_str(), router::protocolName(port.protocol), nullptr,
+                                                      client, internalPort, description, enabled, duration);
+    if (entry.result == UPNPCOMMAND_SUCCESS) {
+        entry.client = client;
+        entry.description = description;
+    }
+    return entry;
+}
+
+bool upnpDelete(const UpnpService &service, const router::LinkPort &port)
+{
+    const std::string number = std::to_string(port.port);
+    return ::UPNP_DeletePortMapping(service.controlUrl.c_str(), service.serviceType.c_str(), number.c_str(),
+                                    router::protocolName(port.protocol), nullptr) == UPNPCOMMAND_SUCCESS;
+}
+
+// Removes one mapping we recorded. A UPnP entry goes only while it is still described as ours
+// and points where we made it point. NAT-PMP cannot be asked who made a mapping: a delete
+// from this machine removes whatever this machine holds on that port, so it is sent only for
+// mappings this program made.
+bool removeRecorded(const router::RecordedMapping &m, const std::optional<UpnpService> &service, int natpmpWaitMs)
+{
+    if (m.method == "NAT-PMP") {
+        int result = 0;
+        return natpmpMapping(m.port, 0, 0, natpmpWaitMs, result).has_value() && result >= 0;
+    }
+    if (!service)
+        return false;
+    const UpnpEntry entry = upnpEntry(*service, m.port);
+    if (entry.result == kUpnpNoSuchEntry)
+        return true; // gone already
+    if (entry.result != UPNPCOMMAND_SUCCESS)
+        return false;
+    if (!router::describedAsOurs(entry.description) || entry.client != m.client)
+        return true; // somebody else's now: not ours to remove
+    return upnpDelete(*service, m.port);
+}
+
+std::string routeSource(std::uint32_t networkOrderAddress)
+{
+    if (networkOrderAddress == 0)
+        return {}; // "any" would answer with loopback
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return {};
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = networkOrderAddress;
+    std::string out;
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::connect(s, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr *>(&local), &length) == 0 && local.sin_addr.s_addr != 0)
+        out = dottedQuad(local.sin_addr.s_addr);
+    ::close(s);
+    return out;
+}
+
 // Asks one router; lives on the worker thread only.
 class RouterClient {
 public:
     explicit RouterClient(const RouterOptions &options) : options_(options) {}
-    ~RouterClient()
-    {
-        if (haveUrls_)
-            FreeUPNPUrls(&urls_);
-    }
+    ~RouterClient() { forget(); }
     RouterClient(const RouterClient &) = delete;
     RouterClient &operator=(const RouterClient &) = delete;
 
     router::RouterAnswer discover()
     {
-        // An external address no router can have outside is garbage: try the other protocol.
-        forget();
-        if (discoverNatpmp() && usableAddress())
-            return found_;
-        forget();
-        if (discoverUpnp() && usableAddress())
-            return found_;
-        forget();
-        return silent();
-    }
-
-    router::RouterAnswer open()
-    {
-        if (method_ == Method::None && !discover().answered)
-            return silent();
-        router::RouterAnswer answer = found_;
-        answer.ports.clear();
-        for (const router::LinkPort &port : router::LinkPorts) {
-            const std::optional<router::PortAnswer> result =
-                method_ == Method::NatPmp ? mapNatpmp(port) : mapUpnp(port, answer.permanentOnly);
-            if (!result) {
-                // No answer, or one that makes no sense: as good as no router this time. What
-                // this round did map is still removed at close.
-                return silent();
-            }
-            answer.ports.push_back(*result);
-            if (result->outcome == router::PortOutcome::Mapped &&
-                std::find(mapped_.begin(), mapped_.end(), port) == mapped_.end())
-                mapped_.push_back(port);
+        router::RouterAnswer answer = search();
+        if (!leftoversHandled_) {
+            leftoversHandled_ = true;
+            removeLeftovers();
         }
         return answer;
     }
 
-    // Removes what this program made; the answer lists the ports removed.
+    router::RouterAnswer open(bool searchAgain)
+    {
+        if ((searchAgain || method_ == Method::None) && !search().answered)
+            return silent();
+        // Each round reads the external address afresh: the friend needs today's.
+        if (!readExternal())
+            return silent();
+        if (method_ == Method::Upnp)
+            followLanAddress();
+        router::RouterAnswer answer = mapAll();
+        if (method_ == Method::NatPmp && refused(answer)) {
+            // A router may refuse NAT-PMP and still grant the same through UPnP.
+            const router::RouterAnswer natpmp = answer;
+            if (findUpnp() && readUpnpExternal()) {
+                method_ = Method::Upnp;
+                found_.method = "UPnP IGD";
+                found_.lanAddress = upnpLan_;
+                answer = mapAll();
+            } else {
+                method_ = Method::NatPmp;
+                answer = natpmp;
+            }
+        }
+        writeRecord();
+        return answer;
+    }
+
+    // Removes what this program made, all at once and within the bound; the answer lists the
+    // ports removed.
     router::RouterAnswer close()
     {
         router::RouterAnswer answer = found_;
         answer.ports.clear();
-        if (method_ == Method::None)
-            mapped_.clear(); // no router to ask
-        for (const router::LinkPort &port : mapped_) {
-            if (method_ == Method::NatPmp ? unmapNatpmp(port) : unmapUpnp(port))
-                answer.ports.push_back({port, router::PortOutcome::Mapped, 0});
+        answer.localAddress = localAddress();
+        if (mapped_.empty())
+            return answer;
+        struct Removals {
+            std::mutex lock;
+            std::condition_variable done;
+            std::size_t left = 0;
+            std::vector<router::RecordedMapping> kept; // not removed: stays in the record
+        };
+        auto removals = std::make_shared<Removals>();
+        removals->left = mapped_.size();
+        const std::optional<UpnpService> service = upnpService();
+        for (const router::RecordedMapping &m : mapped_) {
+            std::thread([removals, m, service, wait = options_.natpmpWaitMs] {
+                const bool removed = removeRecorded(m, service, wait);
+                std::lock_guard<std::mutex> guard(removals->lock);
+                if (!removed)
+                    removals->kept.push_back(m);
+                --removals->left;
+                removals->done.notify_all();
+            }).detach();
         }
-        mapped_.clear();
+        std::unique_lock<std::mutex> guard(removals->lock);
+        const bool finished = removals->done.wait_for(guard, std::chrono::milliseconds(options_.closeBoundMs),
+                                                      [&] { return removals->left == 0; });
+        std::vector<router::RecordedMapping> kept = removals->kept;
+        if (!finished) {
+            std::fprintf(stderr, "Bramblet: router: the removals did not finish within %d ms\n", options_.closeBoundMs);
+            kept = mapped_; // those still running may yet fail: the next start checks them all
+        }
+        guard.unlock();
+        for (const router::RecordedMapping &m : mapped_)
+            if (std::find(kept.begin(), kept.end(), m) == kept.end())
+                answer.ports.push_back({m.port, router::PortOutcome::Mapped, 0});
+        // What is left is tried again at the next close, and stays in the record meanwhile.
+        mapped_ = kept;
+        writeRecord();
         return answer;
     }
 
@@ -141,9 +283,17 @@ public:
 private:
     enum class Method { None, NatPmp, Upnp };
 
-    bool usableAddress() const
+    static bool refused(const router::RouterAnswer &answer)
     {
-        return router::classifyExternalAddress(found_.externalAddress) != router::AddressClass::Unusable;
+        return std::any_of(answer.ports.begin(), answer.ports.end(),
+                           [](const router::PortAnswer &p) { return p.outcome == router::PortOutcome::Refused; });
+    }
+
+    std::string localAddress() const
+    {
+        if (!routeAddress_.empty())
+            return routeAddress_;
+        return options_.localAddress ? options_.localAddress() : std::string();
     }
 
     // No router: only this machine's address on the way to the gateway, for forwarding by hand.
@@ -151,6 +301,7 @@ private:
     {
         router::RouterAnswer answer;
         answer.lanAddress = routeAddress_;
+        answer.localAddress = localAddress();
         return answer;
     }
 
@@ -165,58 +316,98 @@ private:
         data_ = {};
     }
 
-    Clock::time_point natpmpDeadline() const { return Clock::now() + std::chrono::milliseconds(options_.natpmpWaitMs); }
+    router::RouterAnswer search()
+    {
+        forget();
+        if (discoverNatpmp() && usable())
+            return withLocal(found_);
+        forget();
+        if (findUpnp() && readUpnpExternal() && usable()) {
+            method_ = Method::Upnp;
+            found_.answered = true;
+            found_.method = "UPnP IGD";
+            found_.lanAddress = upnpLan_;
+            return withLocal(found_);
+        }
+        forget();
+        return silent();
+    }
+
+    router::RouterAnswer withLocal(router::RouterAnswer answer) const
+    {
+        answer.localAddress = localAddress();
+        return answer;
+    }
+
+    bool usable() const
+    {
+        return router::classifyExternalAddress(found_.externalAddress) != router::AddressClass::Unusable;
+    }
+
+    bool readExternal()
+    {
+        if (method_ == Method::NatPmp)
+            return natpmpExternal() && usable();
+        return readUpnpExternal() && usable();
+    }
 
     bool discoverNatpmp()
     {
         natpmp_t session{};
-        if (::initnatpmp(&session, 0, 0) < 0)
-            return false; // no default gateway
-        natpmpresp_t response{};
-        int r = ::sendpublicaddressrequest(&session);
-        if (r >= 0)
-            r = natpmpAnswer(session, response, natpmpDeadline());
-        std::string lan;
-        sockaddr_in local{};
-        socklen_t length = sizeof local;
-        if (::getsockname(session.s, reinterpret_cast<sockaddr *>(&local), &length) == 0 && local.sin_addr.s_addr != 0)
-            lan = dottedQuad(local.sin_addr.s_addr);
-        routeAddress_ = lan; // the socket is connected to the gateway: the route's own source
+        if (!openNatpmp(session)) {
+            routeAddress_.clear(); // no default gateway
+            return false;
+        }
+        gateway_ = session.gateway;
         ::closenatpmp(&session);
-        if (r < 0 || response.type != NATPMP_RESPTYPE_PUBLICADDRESS)
+        routeAddress_ = routeSource(gateway_);
+        if (!natpmpExternal())
             return false;
         method_ = Method::NatPmp;
         found_.answered = true;
         found_.method = "NAT-PMP";
-        found_.externalAddress = dottedQuad(response.pnu.publicaddress.addr.s_addr);
-        found_.lanAddress = lan;
+        found_.lanAddress = routeAddress_;
         return true;
     }
 
-    // One mapping request; lifetime 0 removes. Nothing when the router did not answer.
-    std::optional<natpmpresp_t> natpmpMapping(const router::LinkPort &port, std::uint16_t external,
-                                              std::uint32_t lifetime, int &result)
+    bool natpmpExternal()
     {
         natpmp_t session{};
-        if (::initnatpmp(&session, 0, 0) < 0)
-            return std::nullopt;
-        const int protocol = port.protocol == router::Protocol::Udp ? NATPMP_PROTOCOL_UDP : NATPMP_PROTOCOL_TCP;
+        if (!openNatpmp(session))
+            return false;
         natpmpresp_t response{};
-        result = ::sendnewportmappingrequest(&session, protocol, port.port, external, lifetime);
-        if (result >= 0)
-            result = natpmpAnswer(session, response, natpmpDeadline());
+        int r = ::sendpublicaddressrequest(&session);
+        if (r >= 0)
+            r = natpmpAnswer(session, response, Clock::now() + std::chrono::milliseconds(options_.natpmpWaitMs));
         ::closenatpmp(&session);
-        // Silence, or an answer that is no answer to this request: as good as no router. A
-        // refusal carries the router's result code.
-        if (result < 0 && response.resultcode == 0)
-            return std::nullopt;
-        return response;
+        if (r < 0 || response.type != NATPMP_RESPTYPE_PUBLICADDRESS)
+            return false;
+        found_.externalAddress = dottedQuad(response.pnu.publicaddress.addr.s_addr);
+        return true;
+    }
+
+    // Before each UPnP round: a machine whose address changed (DHCP after a router reboot, Wi-Fi
+    // to cable) maps afresh to its new address rather than renewing forwards to the old one,
+    // which may now be another machine's.
+    void followLanAddress()
+    {
+        const std::string now = routeSource(gateway_);
+        if (now.empty() || now == found_.lanAddress)
+            return;
+        if (!found_.lanAddress.empty())
+            earlierAddresses_.push_back(found_.lanAddress);
+        found_.lanAddress = now;
+        routeAddress_ = now;
     }
 
     std::optional<router::PortAnswer> mapNatpmp(const router::LinkPort &port)
     {
+        // NAT-PMP cannot tell who made a mapping that already exists, nor list any: a forward
+        // the player made by hand to this machine looks like a fresh grant. Only what this run
+        // was granted is removed at close.
         int result = 0;
-        const std::optional<natpmpresp_t> response = natpmpMapping(port, port.port, options_.leaseSeconds, result);
+        const std::optional<natpmpresp_t> response =
+            natpmpMapping(port, port.port, options_.leaseSeconds, options_.natpmpWaitMs, result);
         if (!response)
             return std::nullopt;
         if (result < 0)
@@ -225,21 +416,44 @@ private:
             // Another machine holds the port: the router offered another one, which is of no
             // use to a friend who types the fixed one. Give it back at once.
             int ignored = 0;
-            natpmpMapping(port, 0, 0, ignored);
+            natpmpMapping(port, 0, 0, options_.natpmpWaitMs, ignored);
             return router::PortAnswer{port, router::PortOutcome::Conflict, 0};
         }
         grantedLease_ = response->pnu.newportmapping.lifetime;
         return router::PortAnswer{port, router::PortOutcome::Mapped, 0};
     }
 
-    bool unmapNatpmp(const router::LinkPort &port)
+    // Puts the router's gateway first: with more than one IGD answering, the one that routes
+    // this machine's traffic is the one whose forwards count.
+    UPNPDev *gatewayFirst(UPNPDev *devices) const
     {
-        int result = 0;
-        return natpmpMapping(port, 0, 0, result).has_value() && result >= 0;
+        const std::string gateway = gateway_ ? dottedQuad(gateway_) : std::string();
+        UPNPDev *first = nullptr, **firstTail = &first, *rest = nullptr, **restTail = &rest;
+        for (UPNPDev *d = devices; d;) {
+            UPNPDev *next = d->pNext;
+            d->pNext = nullptr;
+            const bool onGateway = !gateway.empty() && d->descURL && router::urlHost(d->descURL) == gateway;
+            UPNPDev **&tail = onGateway ? firstTail : restTail;
+            *tail = d;
+            tail = &d->pNext;
+            d = next;
+        }
+        *firstTail = rest;
+        return first;
     }
 
-    bool discoverUpnp()
+    bool findUpnp()
     {
+        if (haveUrls_)
+            return true;
+        if (!gateway_) {
+            natpmp_t session{};
+            if (openNatpmp(session)) {
+                gateway_ = session.gateway;
+                ::closenatpmp(&session);
+                routeAddress_ = routeSource(gateway_);
+            }
+        }
         // The library waits the whole delay for each kind of device it searches: two kinds,
         // each half the time, keep the search within its bound. A newer gateway answers for
         // the older kind too.
@@ -250,71 +464,160 @@ private:
                                                  UPNP_LOCAL_PORT_ANY, 0, 2, &error, 0);
         if (!devices)
             return false;
+        devices = gatewayFirst(devices);
         char lan[64] = {};
         const int igd = validIgd(devices, urls_, data_, lan, sizeof lan);
         ::freeUPNPDevlist(devices);
         if (igd == 0)
             return false;
         haveUrls_ = true;
-        char external[40] = {};
-        if (igd < 0 || !urls_.controlURL ||
-            ::UPNP_GetExternalIPAddress(urls_.controlURL, data_.first.servicetype, external) != UPNPCOMMAND_SUCCESS) {
-            forget();
+        if (igd < 0 || !urls_.controlURL) {
+            FreeUPNPUrls(&urls_);
+            haveUrls_ = false;
             return false;
         }
-        method_ = Method::Upnp;
-        found_.answered = true;
-        found_.method = "UPnP IGD";
-        found_.externalAddress = external;
-        found_.lanAddress = lan;
+        upnpLan_ = lan;
         return true;
     }
 
-    int addUpnp(const router::LinkPort &port, const char *lease)
+    bool readUpnpExternal()
     {
-        const std::string number = std::to_string(port.port);
-        return ::UPNP_AddPortMapping(urls_.controlURL, data_.first.servicetype, number.c_str(), number.c_str(),
-                                     found_.lanAddress.c_str(), kDescription, router::protocolName(port.protocol),
-                                     nullptr, lease);
+        char external[40] = {};
+        if (!haveUrls_ ||
+            ::UPNP_GetExternalIPAddress(urls_.controlURL, data_.first.servicetype, external) != UPNPCOMMAND_SUCCESS)
+            return false;
+        found_.externalAddress = external;
+        return true;
     }
 
-    std::optional<router::PortAnswer> mapUpnp(const router::LinkPort &port, bool &permanentOnly)
+    std::optional<UpnpService> upnpService() const
     {
-        const std::string lease = std::to_string(options_.leaseSeconds);
-        int r = addUpnp(port, permanentOnly ? "0" : lease.c_str());
-        if (r == kUpnpOnlyPermanent) {
-            permanentOnly = true;
-            r = addUpnp(port, "0");
+        if (!haveUrls_)
+            return std::nullopt;
+        return UpnpService{urls_.controlURL, data_.first.servicetype};
+    }
+
+    int addUpnp(const router::LinkPort &port, bool permanent)
+    {
+        const std::string number = std::to_string(port.port);
+        const std::string lease = permanent ? "0" : std::to_string(options_.leaseSeconds);
+        return ::UPNP_AddPortMapping(urls_.controlURL, data_.first.servicetype, number.c_str(), number.c_str(),
+                                     found_.lanAddress.c_str(), router::MappingDescription,
+                                     router::protocolName(port.protocol), nullptr, lease.c_str());
+    }
+
+    std::optional<router::PortAnswer> mapUpnp(const router::LinkPort &port)
+    {
+        // Asked first: miniupnpd silently overwrites an entry to this machine on a plain add,
+        // and a forward the player made must never become ours.
+        const UpnpService service = *upnpService();
+        const UpnpEntry entry = upnpEntry(service, port);
+        if (entry.result < 0)
+            return std::nullopt; // no answer, or not one a router gives
+        router::EntryHolder holder = router::EntryHolder::None;
+        if (entry.result == UPNPCOMMAND_SUCCESS)
+            holder = router::entryHolder(entry.client, entry.description, found_.lanAddress, earlierAddresses_);
+        if (holder == router::EntryHolder::Player)
+            return router::PortAnswer{port, router::PortOutcome::Forwarded, 0};
+        if (holder == router::EntryHolder::Elsewhere)
+            return router::PortAnswer{port, router::PortOutcome::Conflict, router::UpnpConflict};
+        bool deleted = false;
+        if (holder == router::EntryHolder::OursMoved) {
+            upnpDelete(service, port);
+            deleted = true;
         }
-        if (r == kUpnpConflict && heldByThisMachine(port)) {
-            // Left by an earlier run of ours that did not end cleanly: made afresh.
-            unmapUpnp(port);
-            r = addUpnp(port, permanentOnly ? "0" : lease.c_str());
+        bool permanentTried = permanentOnly_;
+        int r = addUpnp(port, permanentTried);
+        for (int attempts = 0; attempts < 3 && r != UPNPCOMMAND_SUCCESS; ++attempts) {
+            if (router::retryPermanent(r, permanentTried)) {
+                permanentTried = true;
+                if (r == router::UpnpOnlyPermanent)
+                    permanentOnly_ = true;
+            } else if (r == router::UpnpConflict && holder == router::EntryHolder::Ours && !deleted) {
+                // Ours, but this router will not update it in place: made afresh.
+                upnpDelete(service, port);
+                deleted = true;
+            } else {
+                break;
+            }
+            r = addUpnp(port, permanentTried);
         }
         if (r < 0)
-            return std::nullopt; // no answer, or not one a router gives
+            return std::nullopt;
         if (r == UPNPCOMMAND_SUCCESS) {
-            grantedLease_ = permanentOnly ? 0 : options_.leaseSeconds;
+            permanentOnly_ = permanentOnly_ || permanentTried; // what the router accepts, for the rest of the run
+            grantedLease_ = permanentOnly_ ? 0 : options_.leaseSeconds;
             return router::PortAnswer{port, router::PortOutcome::Mapped, 0};
         }
-        return router::PortAnswer{port, r == kUpnpConflict || r == kUpnpOtherMechanism ? router::PortOutcome::Conflict : router::PortOutcome::Refused, r};
+        return router::PortAnswer{port, r == router::UpnpConflict || r == router::UpnpOtherMechanism ? router::PortOutcome::Conflict : router::PortOutcome::Refused, r};
     }
 
-    bool heldByThisMachine(const router::LinkPort &port)
+    router::RouterAnswer mapAll()
     {
-        const std::string number = std::to_string(port.port);
-        char client[40] = {}, internalPort[6] = {}, description[80] = {}, enabled[4] = {}, duration[16] = {};
-        const int r = ::UPNP_GetSpecificPortMappingEntry(urls_.controlURL, data_.first.servicetype, number.c_str(),
-                                                         router::protocolName(port.protocol), nullptr, client,
-                                                         internalPort, description, enabled, duration);
-        return r == UPNPCOMMAND_SUCCESS && found_.lanAddress == client && number == internalPort;
+        router::RouterAnswer answer = withLocal(found_);
+        const char *method = method_ == Method::NatPmp ? "NAT-PMP" : "UPnP";
+        for (const router::LinkPort &port : router::LinkPorts) {
+            const std::optional<router::PortAnswer> result = method_ == Method::NatPmp ? mapNatpmp(port) : mapUpnp(port);
+            if (!result) {
+                // No answer, or one that makes no sense: as good as no router this time. What
+                // this round did map is still removed at close.
+                return silent();
+            }
+            answer.ports.push_back(*result);
+            if (result->outcome == router::PortOutcome::Refused)
+                answer.refusedBy = method_ == Method::NatPmp ? "NAT-PMP" : "UPnP";
+            if (result->outcome != router::PortOutcome::Mapped)
+                continue;
+            const router::RecordedMapping made{method, port, found_.lanAddress};
+            std::erase_if(mapped_, [&](const router::RecordedMapping &m) { return m.method == made.method && m.port == port; });
+            mapped_.push_back(made);
+        }
+        answer.permanentOnly = permanentOnly_;
+        return answer;
     }
 
-    bool unmapUpnp(const router::LinkPort &port)
+    void writeRecord() const
     {
-        const std::string number = std::to_string(port.port);
-        return ::UPNP_DeletePortMapping(urls_.controlURL, data_.first.servicetype, number.c_str(),
-                                        router::protocolName(port.protocol), nullptr) == UPNPCOMMAND_SUCCESS;
+        if (options_.recordPath.empty())
+            return;
+        if (mapped_.empty()) {
+            std::remove(options_.recordPath.c_str());
+            return;
+        }
+        const std::string temporary = options_.recordPath + ".new";
+        {
+            std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+            out << router::formatRecord(mapped_);
+            if (!out.flush())
+                return;
+        }
+        std::rename(temporary.c_str(), options_.recordPath.c_str());
+    }
+
+    // What a run that was killed left on the router: removed at the first search, while it is
+    // still described as ours and points where we made it point.
+    void removeLeftovers()
+    {
+        if (options_.recordPath.empty())
+            return;
+        std::ifstream in(options_.recordPath, std::ios::binary);
+        if (!in)
+            return;
+        std::ostringstream text;
+        text << in.rdbuf();
+        std::vector<router::RecordedMapping> left = router::parseRecord(text.str());
+        std::optional<UpnpService> service;
+        if (std::any_of(left.begin(), left.end(), [](const router::RecordedMapping &m) { return m.method == "UPnP"; }) &&
+            findUpnp())
+            service = upnpService();
+        std::erase_if(left, [&](const router::RecordedMapping &m) { return removeRecorded(m, service, options_.natpmpWaitMs); });
+        // What the router did not answer for is tried again at close, and stays in the record.
+        mapped_ = left;
+        writeRecord();
+        if (haveUrls_ && method_ != Method::Upnp) {
+            FreeUPNPUrls(&urls_);
+            haveUrls_ = false;
+        }
     }
 
     RouterOptions options_;
@@ -323,12 +626,25 @@ private:
     UPNPUrls urls_{};
     IGDdatas data_{};
     bool haveUrls_ = false;
-    std::vector<router::LinkPort> mapped_;
+    std::string upnpLan_;
+    in_addr_t gateway_ = 0;
+    std::vector<router::RecordedMapping> mapped_;
+    std::vector<std::string> earlierAddresses_;
+    bool permanentOnly_ = false;
+    bool leftoversHandled_ = false;
     std::uint32_t grantedLease_ = 0;
     std::string routeAddress_;
 };
 
 } // namespace
+
+std::string sourceAddressTowards(const std::string &peer)
+{
+    in_addr address{};
+    if (::inet_pton(AF_INET, peer.c_str(), &address) != 1)
+        return {};
+    return routeSource(address.s_addr);
+}
 
 // Between the mapper on the owner's thread and its worker. The worker keeps it alive on its
 // own, so a worker left behind at the program's end never touches freed memory.
@@ -342,13 +658,13 @@ struct RouterPortMapper::Shared {
 };
 
 RouterPortMapper::RouterPortMapper(RouterOptions options, QObject *parent)
-    : QObject(parent), shared_(std::make_shared<Shared>())
+    : QObject(parent), shared_(std::make_shared<Shared>()), renewalSecond_(options.renewalSecond)
 {
     shared_->owner = this;
     renewTimer_.setSingleShot(true);
     connect(&renewTimer_, &QTimer::timeout, this, [this] {
         if (wanted_)
-            post(JobOpen);
+            post(searchAgain_ ? JobReopen : JobOpen);
     });
     shared_->worker = std::thread([shared = shared_, options] {
         RouterClient client(options);
@@ -367,8 +683,8 @@ RouterPortMapper::RouterPortMapper(RouterOptions options, QObject *parent)
             try {
                 if (job == JobDiscover) {
                     answer = client.discover();
-                } else if (job == JobOpen) {
-                    answer = client.open();
+                } else if (job == JobOpen || job == JobReopen) {
+                    answer = client.open(job == JobReopen);
                     stage = Stage::Opened;
                 } else {
                     answer = client.close();
@@ -393,7 +709,7 @@ RouterPortMapper::RouterPortMapper(RouterOptions options, QObject *parent)
     });
 }
 
-RouterPortMapper::~RouterPortMapper() { shutdown(std::chrono::milliseconds(3000)); }
+RouterPortMapper::~RouterPortMapper() { shutdown(std::chrono::milliseconds(6000)); }
 
 void RouterPortMapper::post(int job)
 {
@@ -415,6 +731,8 @@ void RouterPortMapper::openPorts()
 void RouterPortMapper::closePorts()
 {
     wanted_ = false;
+    failures_ = 0;
+    searchAgain_ = false;
     renewTimer_.stop();
     post(JobClose);
 }
@@ -442,12 +760,15 @@ void RouterPortMapper::shutdown(std::chrono::milliseconds bound)
 
 void RouterPortMapper::answered(Stage stage, const router::RouterAnswer &answer, std::uint32_t lease)
 {
-    if (stage == Stage::Opened && wanted_ && lease > 0) {
-        bool anyMapped = false;
-        for (const router::PortAnswer &port : answer.ports)
-            anyMapped = anyMapped || port.outcome == router::PortOutcome::Mapped;
-        if (anyMapped)
-            renewTimer_.start(std::chrono::seconds(std::max<std::uint32_t>(lease / 2, 30)));
+    if (stage == Stage::Opened && wanted_) {
+        // Renewal never gives up while the ports are wanted: a round without answer is tried
+        // again soon, well before the lease ends, and from the second on the router is
+        // searched for again (it may have rebooted, or be another one).
+        const bool complete = answer.answered && answer.ports.size() == router::LinkPorts.size();
+        failures_ = complete ? 0 : failures_ + 1;
+        const router::RenewalStep step = router::nextRenewal(complete, failures_, lease);
+        searchAgain_ = step.searchAgain;
+        renewTimer_.start(renewalSecond_ * step.delaySeconds);
     }
     if (onAnswer)
         onAnswer(stage, answer);

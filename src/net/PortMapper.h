@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace bramblet {
 
@@ -43,7 +44,21 @@ struct RouterOptions {
     int natpmpWaitMs = 1500;
     int upnpWaitMs = 2000;
     std::uint32_t leaseSeconds = router::LeaseSeconds;
+    // How long the removals at close may take together before the close gives up on them.
+    int closeBoundMs = 5000;
+    // How long one second of the renewal schedule lasts; tests shorten it.
+    std::chrono::milliseconds renewalSecond{1000};
+    // Where what we mapped is recorded, so a later run removes what a killed one left; none
+    // when empty.
+    std::string recordPath;
+    // This machine's address when no route leads to a gateway; called on the worker thread,
+    // since it may wait on a name server.
+    std::function<std::string()> localAddress;
 };
+
+// The source address this machine would use towards `peer` (a dotted quad): the route's
+// choice, made by the kernel without sending anything. Empty when there is no route.
+std::string sourceAddressTowards(const std::string &peer);
 
 class RouterPortMapper : public QObject, public IPortMapper {
     Q_OBJECT
@@ -64,7 +79,10 @@ private:
 
     std::shared_ptr<Shared> shared_;
     QTimer renewTimer_;
+    std::chrono::milliseconds renewalSecond_;
     bool wanted_ = false; // the ports are wanted: renewals go on
+    int failures_ = 0;    // renewal rounds in a row the router did not answer
+    bool searchAgain_ = false;
 };
 
 } // namespace bramblet

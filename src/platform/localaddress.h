@@ -10,4 +10,7 @@ namespace bramblet::platform {
 // answers skipped, then its interfaces. None when it has no address but loopback.
 std::optional<QString> localIPv4();
 
+// The name of the interface that holds `address` (a dotted quad); empty when none does.
+QString interfaceHolding(const QString &address);
+
 } // namespace bramblet::platform

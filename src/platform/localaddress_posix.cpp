@@ -63,6 +63,21 @@ std::vector<std::uint32_t> interfaceAddresses()
 
 } // namespace
 
+QString interfaceHolding(const QString &address)
+{
+    const std::uint32_t wanted = address::inetAddr(address.toStdString());
+    QString name;
+    ifaddrs *list = nullptr;
+    if (wanted == address::InetAddrNone || ::getifaddrs(&list) != 0)
+        return name;
+    for (const ifaddrs *ifa = list; ifa && name.isEmpty(); ifa = ifa->ifa_next) {
+        if (ifa->ifa_addr && ifa->ifa_addr->sa_family == AF_INET && hostOrder(ifa->ifa_addr) == wanted)
+            name = QString::fromLocal8Bit(ifa->ifa_name);
+    }
+    ::freeifaddrs(list);
+    return name;
+}
+
 std::optional<QString> localIPv4()
 {
     const auto chosen = chooseLocalIPv4(hostNameAnswers(), interfaceAddresses());

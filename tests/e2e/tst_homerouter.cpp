@@ -89,15 +89,16 @@ NFT
         sh(QStringLiteral("for n in %1 %2 %3; do ip netns del $n 2>/dev/null; done; true").arg(kLan, kRouter, kWan));
     }
 
-    bool startRouter()
+    bool startRouter(bool natpmp = true)
     {
         const QString conf = routerDir.filePath(QStringLiteral("miniupnpd.conf"));
-        const QByteArray text = QStringLiteral("ext_ifname=%1w\nlistening_ip=%1l\nenable_natpmp=yes\nenable_upnp=yes\n"
+        const QByteArray text = QStringLiteral("ext_ifname=%1w\nlistening_ip=%1l\nenable_natpmp=%3\nenable_upnp=yes\n"
                                                "secure_mode=yes\nnotify_interval=60\nlease_file=%2\n"
                                                "uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b\n"
                                                "allow 1024-65535 192.168.77.0/24 1024-65535\n"
                                                "deny 0-65535 0.0.0.0/0 0-65535\n")
-                                    .arg(kRouter, routerDir.filePath(QStringLiteral("leases")))
+                                    .arg(kRouter, routerDir.filePath(QStringLiteral("leases")),
+                                         natpmp ? QStringLiteral("yes") : QStringLiteral("no"))
                                     .toUtf8();
         if (!writeBytes(conf, text))
             return false;
@@ -108,7 +109,7 @@ NFT
                                                QStringLiteral("-f"), conf, QStringLiteral("-d"), QStringLiteral("-P"),
                                                routerDir.filePath(QStringLiteral("miniupnpd.pid"))});
         return miniupnpd.waitForStarted(5000) &&
-               waitFor([&] { return readText(routerDir.filePath(QStringLiteral("miniupnpd.log"))).contains(QStringLiteral("NAT-PMP")); },
+               waitFor([&] { return readText(routerDir.filePath(QStringLiteral("miniupnpd.log"))).contains(QStringLiteral("HTTP listening")); },
                        10000);
     }
 
@@ -126,9 +127,7 @@ NFT
     // The mappings the router holds, as `upnpc -l` from the LAN lists them: "TCP 9001->192.168.77.2:9001".
     static QStringList mappings()
     {
-        const CommandResult r = run(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kLan,
-                                                           findTool(QStringLiteral("upnpc")), QStringLiteral("-l")},
-                                    20000);
+        const CommandResult r = upnpc({QStringLiteral("-l")});
         QStringList out;
         static const QRegularExpression entry(QStringLiteral("^\\s*\\d+\\s+(TCP|UDP)\\s+(\\d+->[\\d.]+:\\d+)"));
         for (const QString &line : r.output.split(QLatin1Char('\n'))) {
@@ -140,15 +139,23 @@ NFT
         return out;
     }
 
-    bool startCopy(ProgramCopy &copy)
+    static CommandResult upnpc(const QStringList &arguments)
     {
-        const QString error = copy.prepare(bramblet::test::stageDir(), kHosts);
+        return run(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), kLan,
+                                                     findTool(QStringLiteral("upnpc"))} + arguments,
+                   20000);
+    }
+
+    bool startCopy(ProgramCopy &copy, bool again = false)
+    {
+        const QString error = again ? QString() : copy.prepare(bramblet::test::stageDir(), kHosts);
         if (!error.isEmpty()) {
             qWarning("%s", qPrintable(error));
             return false;
         }
+        const int before = linesOf(copy.uiLog(), QStringLiteral("startup")).size();
         return copy.start(kLan, display.name(), {QStringLiteral("BRAMBLET_ROUTER=on")}) &&
-               waitFor([&] { return logHas(copy.uiLog(), QStringLiteral("startup"), QStringLiteral("main-created")); }, 30000);
+               waitFor([&] { return linesOf(copy.uiLog(), QStringLiteral("startup")).size() > before; }, 30000);
     }
 
     // Types the peer's address over whatever the field holds, and presses a button.
@@ -158,6 +165,14 @@ NFT
         return !window.isEmpty() && display.clickAt(window, kFieldX, kFieldY) &&
                display.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")}).exitCode == 0 &&
                display.type(window, peer) && display.clickAt(window, buttonX, kButtonY);
+    }
+
+    // Presses CANCELL in the connect dialog and waits for it to go.
+    bool cancelDialog()
+    {
+        const QString dialog = display.findWindow(QStringLiteral("OK"));
+        return !dialog.isEmpty() && display.clickAt(dialog, 64 + 36, 72 + 12) &&
+               waitFor([&] { return display.findWindow(QStringLiteral("OK")).isEmpty(); }, 10000);
     }
 
 private slots:
@@ -214,12 +229,11 @@ private slots:
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("client-no-answer")); }, 40000),
                  qPrintable(readText(server.uiLog())));
         QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("连接 %1 的 TCP 9001 端口").arg(kWanHost)));
+        // The address to give, shown at start, went at the press: a CLIENT gives none.
+        QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("cleared")));
         QCOMPARE(mappings(), QStringList());
         QVERIFY(!logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened")));
-        const QString dialog = display.findWindow(QStringLiteral("OK"));
-        QVERIFY(!dialog.isEmpty());
-        QVERIFY(display.clickAt(dialog, 64 + 36, 72 + 12)); // CANCELL
-        QVERIFY(waitFor([&] { return display.findWindow(QStringLiteral("OK")).isEmpty(); }, 10000));
+        QVERIFY(cancelDialog());
 
         // SERVER: the three ports are forwarded to this machine before anyone connects.
         QVERIFY(press(kWanHost, kServerX));
@@ -249,6 +263,51 @@ private slots:
         const CommandResult rules = run(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kRouter,
                                                                QStringLiteral("nft"), QStringLiteral("list"), QStringLiteral("ruleset")});
         QVERIFY2(!rules.output.contains(QStringLiteral("dnat")), qPrintable(rules.output));
+        stopRouter();
+    }
+
+    // UPnP alone; a forward another program made to this machine beforehand; a run killed with
+    // its mappings, and the next one.
+    void upnpOnlyRouterLeavesOthersAloneAndCleansUpAfterAKill()
+    {
+        QVERIFY(startRouter(false));
+        const QString byHand = QStringLiteral("TCP 11881->192.168.77.2:11881");
+        const CommandResult made = upnpc({QStringLiteral("-e"), QStringLiteral("my game"), QStringLiteral("-a"), kLanAddress,
+                                          QStringLiteral("11881"), QStringLiteral("11881"), QStringLiteral("TCP"), QStringLiteral("3600")});
+        QVERIFY2(mappings() == QStringList{byHand}, qPrintable(made.output));
+
+        ProgramCopy server{QStringLiteral("server")};
+        QVERIFY(startCopy(server));
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("discovered\tUPnP IGD")); }, 20000),
+                 qPrintable(readText(server.uiLog())));
+
+        // The router's own address typed: both players are behind it, and the LAN address is the one to give.
+        QVERIFY(press(kExternal, kClientX));
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("same-router")); }, 20000),
+                 qPrintable(readText(server.uiLog())));
+        QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("本机的局域网地址 ") + kLanAddress));
+        QVERIFY(cancelDialog());
+
+        QVERIFY(press(kWanHost, kServerX));
+        QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened\tUPnP IGD")); }, 20000),
+                 qPrintable(readText(server.uiLog())));
+        QVERIFY2(logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("TCP 11881 forwarded")), qPrintable(readText(server.uiLog())));
+        const QStringList all = {byHand, QStringLiteral("TCP 9001->192.168.77.2:9001"), QStringLiteral("UDP 5739->192.168.77.2:5739")};
+        QCOMPARE(mappings(), all);
+        QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("give-address")));
+
+        // Killed: nothing of the program's own ends runs, the mappings stay behind.
+        server.process().kill();
+        QVERIFY(server.waitForExit(10000));
+        QCOMPARE(mappings(), all);
+
+        // The next run removes its own leftovers at start and never the forward made by hand,
+        // not even at its close.
+        QVERIFY(startCopy(server, true));
+        QVERIFY2(waitFor([&] { return mappings() == QStringList{byHand}; }, 20000), qPrintable(mappings().join(u',')));
+        server.process().terminate();
+        QVERIFY2(server.waitForExit(20000), qPrintable(server.output()));
+        QCOMPARE(mappings(), QStringList{byHand});
         stopRouter();
     }
 };
