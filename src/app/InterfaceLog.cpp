@@ -43,9 +43,10 @@ void LoggedMessageService::show(QWidget *, const QString &text, const QString &c
     log_.write(QStringLiteral("box"), {caption, messageIconName(icon), text});
 }
 
-std::optional<QString> LoggedFileDialog::openFile(QWidget *, const QString &title, const QString &filter)
+std::optional<QString> LoggedFileDialog::openFile(QWidget *, const QString &title, const QString &filter,
+                                                  const QString &folder)
 {
-    log_.write(QStringLiteral("filedialog"), {title, filter});
+    log_.write(QStringLiteral("filedialog"), {title, filter, folder});
     return std::nullopt;
 }
 

@@ -6,11 +6,15 @@
 #include "app/Notifications.h"
 #include "app/TrayHost.h"
 #include "app/UnitConnect.h"
+#include "platform/eventwait.h"
+#include "platform/gamesearch.h"
 #include "platform/gamesettings.h"
 #include "platform/hostsguard.h"
 #include "platform/localaddress.h"
 #include "platform/paths.h"
 #include "platform/privileges.h"
+
+#include <QDir>
 
 namespace bramblet {
 
@@ -42,6 +46,13 @@ MainFormServices realMainFormServices(RealServiceObjects &own, const RealService
     s.shell = own.shell.get();
     s.settings = own.settings.get();
     s.isAdministrator = [] { return platform::IsAdministratorAccount(); };
+    // The folders are read on a thread of their own: a slow or network home must not freeze
+    // the window. The search keeps to its own budget; the wait allows a little more.
+    s.chooserFolder = [] {
+        const QString home = QDir::homePath();
+        return platform::resultOffThread([home] { return platform::gameChooserFolder(home, std::chrono::seconds(2)); },
+                                         3000, home);
+    };
     s.createConnectDialog = [](QWidget *owner) -> std::unique_ptr<IConnectDialog> {
         return std::make_unique<TFormConnect>(owner);
     };

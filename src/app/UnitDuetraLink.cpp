@@ -8,6 +8,7 @@
 #include "core/address.h"
 #include "core/linksummary.h"
 #include "external/companion.h"
+#include "platform/gamesettings.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -80,6 +81,12 @@ void TBrambletMainForm::startLink(std::int32_t role)
     routerAfterDialog(server, results.ResultCode == 0);
     if (results.ResultCode != 0)
         return;
+
+    // The address led to a link: it is offered again from now on.
+    if (services_.settings) {
+        services_.settings->rememberPeer(QString::fromStdString(cleaned));
+        refreshRecentPeers();
+    }
 
     // 7.-9.
     OwnRealAddress = results.OwnAddress;
