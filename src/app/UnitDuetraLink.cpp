@@ -9,6 +9,7 @@
 #include "core/linksummary.h"
 #include "external/companion.h"
 #include "platform/gamesettings.h"
+#include "platform/hostsguard.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -65,6 +66,14 @@ void TBrambletMainForm::startLink(std::int32_t role)
 
     // A hosts file this link could not redirect without harm stops it before the peer is met.
     if (!hostsReadyForLink())
+        return;
+
+    // The guard starts now, so the desktop asks for the password before the peer is met: a
+    // refused or dismissed prompt ends the press here, and the friend is never left linked
+    // to nobody. Its start also puts back a backup an earlier run left. The addresses
+    // follow once the test is done.
+    hostsGuard_->restoreStale();
+    if (closed_)
         return;
 
     // 5.-6. The connect dialog meets the peer; anything but a completed test ends here. The

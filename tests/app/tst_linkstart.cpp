@@ -47,6 +47,13 @@ QByteArray expectedHosts(const QString &hostsPath, const QString &gateway, const
 
 } // namespace
 
+// A guard the desktop was not allowed to start: its first answer is a refusal.
+class RefusedGuard : public InProcessHostsGuard {
+public:
+    using InProcessHostsGuard::InProcessHostsGuard;
+    void restoreStale() override { throw Error("refused"); }
+};
+
 class TestLinkStart : public QObject {
     Q_OBJECT
 
@@ -57,6 +64,7 @@ class TestLinkStart : public QObject {
     FakeTrayHost *host = nullptr;
     std::optional<QString> localAddress;
     std::unique_ptr<TBrambletMainForm> form;
+    bool guardRefused = false;
 
     QString hostsPath() const { return dir->filePath(QStringLiteral("etc/hosts")); }
     QString serverLog() const { return dir->filePath(QStringLiteral("companion.log")); }
@@ -68,7 +76,11 @@ class TestLinkStart : public QObject {
         quietDesktop(s);
         s.quitApplication = [] {};
         s.companion = &companion;
-        s.hostsGuard = hostsGuardOn(hostsPath());
+        s.hostsGuard = [this]() -> std::unique_ptr<platform::IHostsGuard> {
+            if (guardRefused)
+                return std::make_unique<RefusedGuard>(hostsPath());
+            return std::make_unique<InProcessHostsGuard>(hostsPath());
+        };
         s.programFolder = dir->path() + QLatin1Char('/');
         s.localAddress = [this] { return localAddress; };
         s.playerChannelPort = 21881;
@@ -265,6 +277,21 @@ private slots:
         QCOMPARE(companion.calls.size(), 2);
         QVERIFY(form->ServerSocket1->Active());
         QCOMPARE(readAll(hostsPath()), expectedHosts(hostsPath(), QStringLiteral("203.0.113.7"), QStringLiteral("192.168.1.20")));
+    }
+
+    // The password is asked at the press: a refusal ends it before the peer is contacted.
+    void refusedGuardEndsThePressBeforeThePeer()
+    {
+        guardRefused = true;
+        form.reset();
+        makeForm();
+        messages.boxes.clear();
+        press(true, QStringLiteral("203.0.113.7"));
+        guardRefused = false;
+        QCOMPARE(dialog->shows, 0);
+        QCOMPARE(messages.boxes.size(), 1);
+        QCOMPARE(messages.boxes[0].text, QStringLiteral("refused."));
+        QCOMPARE(readAll(hostsPath()), kOriginalHosts);
     }
 
     void hostsFileThatCannotBeWritten()
