@@ -76,7 +76,7 @@ public:
             // of its input makes the guard restore, and its last line says how that went.
             closeRequested_ = true;
             process_.closeWriteChannel();
-            process_.waitForFinished(kRestoreTimeoutMs);
+            waitUntil([this] { return process_.state() == QProcess::NotRunning; }, kRestoreTimeoutMs);
             QByteArray last;
             while (process_.canReadLine())
                 last = process_.readLine().chopped(1);

@@ -11,6 +11,8 @@
 #include "support/RecordingMessages.h"
 #include "support/StagedCopy.h"
 
+#include <QAbstractItemModel>
+#include <QCompleter>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -65,6 +67,7 @@ class TestLinkStart : public QObject {
     std::optional<QString> localAddress;
     std::unique_ptr<TBrambletMainForm> form;
     bool guardRefused = false;
+    QuietDesktop desktop;
 
     QString hostsPath() const { return dir->filePath(QStringLiteral("etc/hosts")); }
     QString serverLog() const { return dir->filePath(QStringLiteral("companion.log")); }
@@ -73,6 +76,7 @@ class TestLinkStart : public QObject {
     {
         MainFormServices s;
         s.messages = &messages;
+        s.settings = &desktop;
         quietDesktop(s);
         s.quitApplication = [] {};
         s.companion = &companion;
@@ -111,6 +115,7 @@ private slots:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
+        desktop.peers.clear();
         QDir().mkpath(dir->filePath(QStringLiteral("etc")));
         QVERIFY(writeAll(hostsPath(), kOriginalHosts));
         QVERIFY(copyStaged(QStringLiteral("Lib/Ostrel"), dir->path()));
@@ -190,6 +195,7 @@ private slots:
         QVERIFY(!form->ServerSocket1->Active());
         QVERIFY(form->isVisible());
         QVERIFY(!QFile::exists(hostsPath() + QStringLiteral(".bak")));
+        QVERIFY(desktop.peers.isEmpty());
     }
 
     void completedLink_data()
@@ -206,7 +212,10 @@ private slots:
         // The SERVER sees itself at 203.0.113.7; the CLIENT sees the SERVER at 198.51.100.9.
         dialog->results = server ? completed(QStringLiteral("203.0.113.7"), QStringLiteral("198.51.100.20"), 40001)
                                  : completed(QStringLiteral("198.51.100.20"), QStringLiteral("198.51.100.9"), 5739);
-        press(server, QStringLiteral("198.51.100.9"));
+        press(server, QStringLiteral(" 198.51.100.9"));
+        // The address led to a link: typing offers it from now on.
+        QCOMPARE(desktop.peers, QStringList{QStringLiteral("198.51.100.9")});
+        QCOMPARE(form->PeerCompleter->model()->rowCount(), 1);
 
         QVERIFY2(messages.boxes.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('|'))));
         QCOMPARE(form->LinkRole, server ? 1 : 2);

@@ -30,8 +30,11 @@ public:
     bool setInstallDir(const QString &) override { return false; }
     void removeInstallDir() override {}
     void close() override {}
+    QStringList recentPeers() override { return peers; }
+    void rememberPeer(const QString &address) override { peers.prepend(address); }
 
     QStringList opened;
+    QStringList peers;
 };
 
 // Fills in every service the test left unset with the program's real one (the real tray,
