@@ -39,7 +39,14 @@ MainFormServices realMainFormServices(RealServiceObjects &own, const RealService
     // Only the hosts guard beside the program changes the hosts file; the program itself
     // runs as the player's own user.
     s.hostsGuard = [folder = s.programFolder] { return platform::makeHostsGuard(folder); };
-    s.localAddress = [] { return platform::localIPv4(); };
+    // The host name's lookup may go out to a slow name server: it runs off the GUI thread.
+    s.localAddress = []() -> std::optional<QString> {
+        const QString found =
+            platform::resultOffThread([] { return platform::localIPv4().value_or(QString()); }, 30000, QString());
+        if (found.isEmpty())
+            return std::nullopt;
+        return found;
+    };
     s.trayHost = [] { return makeQtTrayHost(); };
     s.notifications = [] { return makeDesktopNotifications(); };
     s.fileDialog = own.fileDialog.get();

@@ -123,7 +123,11 @@ void TBrambletMainForm::startLink(std::int32_t role)
     TimerBalloon->start();
 
     // 14.-15. The game's redirection, towards the side that pressed SERVER.
-    if (!GetLocalIP(LocalAddress)) {
+    const bool found = GetLocalIP(LocalAddress);
+    // The lookup lets the window run meanwhile; a close in between has already restored.
+    if (closed_)
+        return;
+    if (!found) {
         warn(QStringLiteral("获得本机IP错误！"));
         return;
     }

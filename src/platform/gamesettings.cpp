@@ -50,7 +50,9 @@ bool GameSettings::open()
         settings_.reset();
         return false;
     }
-    if (!settings_->contains(kInstallDir)) {
+    // A store named by a test has no machine-wide one beside it unless the test names that too.
+    const bool hasSystemStore = fileOverride_.isEmpty() || !systemFileOverride_.isEmpty();
+    if (hasSystemStore && !settings_->contains(kInstallDir)) {
         // Earlier versions kept the path machine-wide; the player need not choose it again.
         const auto system = store(systemFileOverride_, QSettings::SystemScope);
         const QString earlier = system->value(kInstallDir).toString();
@@ -59,6 +61,7 @@ bool GameSettings::open()
     }
     return true;
 }
+
 bool GameSettings::hasInstallDir() const { return settings_ && settings_->contains(kInstallDir); }
 
 QString GameSettings::installDir() const
