@@ -1,6 +1,7 @@
-// The main window's answers to the window manager's ping (_NET_WM_PING), sent every 5 ms
-// from outside through a whole SERVER link of the real program: its first show, the link
-// (connect dialog, speed test, hosts file), the player channel under load and the close.
+// The program's answers to the window manager's ping (_NET_WM_PING), sent every 5 ms from
+// outside through a whole SERVER link of the real program: its start-up (the splash), the
+// main window's first show, the link (connect dialog, speed test, hosts file), the player
+// channel under load and the close.
 // Prints the longest answer per phase, for root and for the player's own user with the
 // real polkit, and compares it with the goal of 50 ms.
 //
@@ -43,8 +44,8 @@ const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 constexpr double kGoalMs = 50.0;
 constexpr auto kPingEvery = std::chrono::milliseconds(5);
 constexpr int kLoadMs = 3000;
-enum Phase { FirstShow, Link, Channel, Close, PhaseCount };
-const char *const kPhaseNames[PhaseCount] = {"first show", "link", "player channel", "close"};
+enum Phase { StartUp, FirstShow, Link, Channel, Close, PhaseCount };
+const char *const kPhaseNames[PhaseCount] = {"start-up", "first show", "link", "player channel", "close"};
 
 // Pings one window from a thread of its own; the longest answer is kept per phase, counted
 // in the phase the ping was sent in. A window that does not answer counts for as long as it
@@ -65,14 +66,14 @@ public:
         // its children, as a window manager does); watching is enough.
         const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
         xcb_change_window_attributes(conn_, root_, XCB_CW_EVENT_MASK, &mask);
-        // Told when the window goes: a ping the ended program left unanswered is no stall.
-        xcb_change_window_attributes(conn_, window, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(conn_);
-        window_ = window;
+        next_ = window;
         thread_ = std::thread([this] { run(); });
         return {};
     }
     void setPhase(Phase p) { phase_ = p; }
+    // Pings `window` from now on (the splash gives way to the main window).
+    void retarget(xcb_window_t window) { next_ = window; }
     void stop()
     {
         stop_ = true;
@@ -119,7 +120,18 @@ private:
     {
         const int fd = xcb_get_file_descriptor(conn_);
         std::uint32_t id = 0;
-        while (!stop_ && !gone_) {
+        while (!stop_) {
+            if (const xcb_window_t next = next_.exchange(0)) {
+                window_ = next;
+                gone_ = false;
+                // Told when the window goes: a ping a window left unanswered as it went is no stall.
+                const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+                xcb_change_window_attributes(conn_, window_, XCB_CW_EVENT_MASK, &mask);
+            }
+            if (gone_) {
+                std::this_thread::sleep_for(kPingEvery);
+                continue;
+            }
             const Phase phase = phase_;
             const auto sent = Clock::now();
             xcb_client_message_event_t ev{};
@@ -141,7 +153,7 @@ private:
                     if (type == 0 ||
                         (type == XCB_DESTROY_NOTIFY &&
                          reinterpret_cast<const xcb_destroy_notify_event_t *>(e)->window == window_))
-                        gone_ = true; // the program has ended
+                        gone_ = true; // the window has gone
                     if (type == XCB_CLIENT_MESSAGE) {
                         const auto *m = reinterpret_cast<const xcb_client_message_event_t *>(e);
                         if (m->type == protocols_ && m->data.data32[0] == ping_ && m->data.data32[1] == id)
@@ -163,7 +175,8 @@ private:
     xcb_atom_t protocols_ = 0, ping_ = 0;
     std::thread thread_;
     std::atomic<bool> stop_{false}, gone_{false};
-    std::atomic<Phase> phase_{FirstShow};
+    std::atomic<xcb_window_t> next_{0};
+    std::atomic<Phase> phase_{StartUp};
     mutable std::mutex mutex_;
     std::array<double, PhaseCount> longest_{};
     std::array<int, PhaseCount> count_{};
@@ -239,6 +252,31 @@ QString windowOf(const VirtualDisplay &display)
     return window;
 }
 
+// Pings the program's first window (the splash) from the moment it shows, then its main
+// window from the first show on; the main window's id, or empty with `why` set.
+QString startPinging(Pinger &pinger, const VirtualDisplay &display, qint64 pid, QString &why)
+{
+    QString first;
+    waitFor([&] {
+        const CommandResult r = display.xdotool(
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid)});
+        first = r.exitCode == 0 ? r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0) : QString();
+        return !first.isEmpty();
+    },
+            30000);
+    if (first.isEmpty()) {
+        why = QStringLiteral("no window of the program came up");
+        return {};
+    }
+    why = pinger.start(display.name(), first.toUInt());
+    const QString window = why.isEmpty() ? windowOf(display) : QString();
+    if (why.isEmpty() && window.isEmpty())
+        why = QStringLiteral("the main window did not come up");
+    pinger.retarget(window.toUInt());
+    pinger.setPhase(FirstShow);
+    return window;
+}
+
 // Drives the measured SERVER side through the phases once its window is there. `press`
 // types the peer and presses SERVER; `loadChannel` runs the load inside the CLIENT's
 // namespace; `end` closes the program as the session's end does (SIGTERM).
@@ -298,16 +336,9 @@ int runAsRoot()
     const QStringList quietLibrary{QStringLiteral("BRAMBLET_COMPANION_LOG=")};
     if (!server.start(ns.a(), serverDisplay.name(), quietLibrary) || !client.start(ns.b(), clientDisplay.name(), quietLibrary))
         why = QStringLiteral("the program cannot be started");
-    const QString window = why.isEmpty() ? windowOf(serverDisplay) : QString();
-    if (why.isEmpty() && window.isEmpty())
-        why = QStringLiteral("the main window did not come up: ") + server.output();
-    if (qEnvironmentVariableIsSet("BENCH_STALL_DEBUG"))
-        std::fprintf(stderr, "window %s: %s\n", qPrintable(window),
-                     qPrintable(run(QStringLiteral("xprop"), {QStringLiteral("-display"), serverDisplay.name(), QStringLiteral("-id"),
-                                                                window, QStringLiteral("WM_PROTOCOLS"), QStringLiteral("WM_NAME")})
-                                    .output));
-    if (why.isEmpty())
-        why = pinger.start(serverDisplay.name(), window.toUInt());
+    const QString window = why.isEmpty() ? startPinging(pinger, serverDisplay, server.pid(), why) : QString();
+    if (!why.isEmpty())
+        why += QStringLiteral(": ") + server.output();
     if (why.isEmpty()) {
         const auto press = [&] {
             const QString peerWindow = windowOf(clientDisplay);
@@ -435,11 +466,9 @@ int runAsUser()
     Pinger pinger;
     const QString gui = command(QStringLiteral("gui %1 plA %2 %3/prog/Bramblet %4/env").arg(name, display.name(), lab.path(), home), 15000);
     const qint64 guiPid = gui.startsWith(QStringLiteral("pid ")) ? gui.mid(4).toLongLong() : 0;
-    const QString window = guiPid > 0 ? windowOf(display) : QString();
+    const QString window = guiPid > 0 ? startPinging(pinger, display, guiPid, why) : QString();
     if (window.isEmpty())
-        why = QStringLiteral("the main window did not come up: ") + readText(home + QStringLiteral("/env.out"));
-    if (why.isEmpty())
-        why = pinger.start(display.name(), window.toUInt());
+        why = QStringLiteral("the program did not come up (%1): ").arg(why) + readText(home + QStringLiteral("/env.out"));
     if (why.isEmpty()) {
         const auto press = [&] {
             return command(QStringLiteral("peer plB 10.78.0.1 %1 %2").arg(peerHelper, lab.filePath(QStringLiteral("peer.out"))), 15000)
