@@ -7,9 +7,10 @@
 
 namespace bramblet {
 
-std::optional<QString> QtFileDialog::openFile(QWidget *owner, const QString &title, const QString &filter)
+std::optional<QString> QtFileDialog::openFile(QWidget *owner, const QString &title, const QString &filter,
+                                              const QString &folder)
 {
-    QFileDialog dialog(owner, title);
+    QFileDialog dialog(owner, title, folder);
     dialog.setNameFilter(filter);
     // The path and the file must exist.
     dialog.setFileMode(QFileDialog::ExistingFile);

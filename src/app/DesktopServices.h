@@ -12,8 +12,9 @@ namespace bramblet {
 class IFileDialog {
 public:
     virtual ~IFileDialog() = default;
-    // The chosen file's full path, or nothing when the user cancelled.
-    virtual std::optional<QString> openFile(QWidget *owner, const QString &title, const QString &filter) = 0;
+    // The chosen file's full path, or nothing when the user cancelled; opens in `folder`.
+    virtual std::optional<QString> openFile(QWidget *owner, const QString &title, const QString &filter,
+                                            const QString &folder) = 0;
 };
 
 // The shell's "open" of a document with the program the desktop associates with it.
@@ -26,7 +27,8 @@ public:
 // The real dialog: an existing file must be chosen.
 class QtFileDialog : public IFileDialog {
 public:
-    std::optional<QString> openFile(QWidget *owner, const QString &title, const QString &filter) override;
+    std::optional<QString> openFile(QWidget *owner, const QString &title, const QString &filter,
+                                    const QString &folder) override;
 };
 
 // Opens through the desktop (xdg-open on Linux).

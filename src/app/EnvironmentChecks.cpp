@@ -30,11 +30,14 @@ void EnvironmentChecks::checkGameVersion(QWidget *owner)
     if (!s_.settings->open())
         return;
     QString version;
+    QString folder;
     do {
         QString path;
         if (!s_.settings->hasInstallDir()) {
+            if (folder.isEmpty() && s_.chooserFolder)
+                folder = s_.chooserFolder();
             const auto chosen = s_.fileDialog->openFile(owner, QStringLiteral("CHOOSE YOUR-SELEZIONA IL TUO PES2008.exe "),
-                                                        QStringLiteral("PES2008.exe (PES2008.exe)"));
+                                                        QStringLiteral("PES2008.exe (PES2008.exe)"), folder);
             if (!chosen)
                 break;
             // A store that takes the value but cannot keep it must not make the user choose the

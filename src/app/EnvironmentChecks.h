@@ -27,6 +27,8 @@ public:
         platform::IGameSettings *settings = nullptr;
         std::function<QString(const QString &path)> getFileVersion;
         std::function<bool()> isAdministrator;
+        // Where the chooser opens: where the game seems to be installed.
+        std::function<QString()> chooserFolder;
         std::function<void(const QString &title, const QString &text)> showBalloon;
         // The built-in help page, and the players' own help file, which wins where it lies.
         QString helpFilePath;

@@ -49,9 +49,10 @@ bool LoggedMessageService::ask(QWidget *, const QString &text, const QString &ca
     return false;
 }
 
-std::optional<QString> LoggedFileDialog::openFile(QWidget *, const QString &title, const QString &filter)
+std::optional<QString> LoggedFileDialog::openFile(QWidget *, const QString &title, const QString &filter,
+                                                  const QString &folder)
 {
-    log_.write(QStringLiteral("filedialog"), {title, filter});
+    log_.write(QStringLiteral("filedialog"), {title, filter, folder});
     return std::nullopt;
 }
 

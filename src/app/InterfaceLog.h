@@ -47,7 +47,8 @@ private:
 class LoggedFileDialog : public IFileDialog {
 public:
     explicit LoggedFileDialog(IInterfaceLog &log) : log_(log) {}
-    std::optional<QString> openFile(QWidget *owner, const QString &title, const QString &filter) override;
+    std::optional<QString> openFile(QWidget *owner, const QString &title, const QString &filter,
+                                    const QString &folder) override;
 
 private:
     IInterfaceLog &log_;

@@ -6,11 +6,15 @@
 #include "app/Notifications.h"
 #include "app/TrayHost.h"
 #include "app/UnitConnect.h"
+#include "platform/eventwait.h"
+#include "platform/gamesearch.h"
 #include "platform/gamesettings.h"
 #include "platform/hostsguard.h"
 #include "platform/localaddress.h"
 #include "platform/paths.h"
 #include "platform/privileges.h"
+
+#include <QDir>
 
 namespace bramblet {
 
@@ -35,13 +39,27 @@ MainFormServices realMainFormServices(RealServiceObjects &own, const RealService
     // Only the hosts guard beside the program changes the hosts file; the program itself
     // runs as the player's own user.
     s.hostsGuard = [folder = s.programFolder] { return platform::makeHostsGuard(folder); };
-    s.localAddress = [] { return platform::localIPv4(); };
+    // The host name's lookup may go out to a slow name server: it runs off the GUI thread.
+    s.localAddress = []() -> std::optional<QString> {
+        const QString found =
+            platform::resultOffThread([] { return platform::localIPv4().value_or(QString()); }, 30000, QString());
+        if (found.isEmpty())
+            return std::nullopt;
+        return found;
+    };
     s.trayHost = [] { return makeQtTrayHost(); };
     s.notifications = [] { return makeDesktopNotifications(); };
     s.fileDialog = own.fileDialog.get();
     s.shell = own.shell.get();
     s.settings = own.settings.get();
     s.isAdministrator = [] { return platform::IsAdministratorAccount(); };
+    // The folders are read on a thread of their own: a slow or network home must not freeze
+    // the window. The search keeps to its own budget; the wait allows a little more.
+    s.chooserFolder = [] {
+        const QString home = QDir::homePath();
+        return platform::resultOffThread([home] { return platform::gameChooserFolder(home, std::chrono::seconds(2)); },
+                                         3000, home);
+    };
     s.createConnectDialog = [](QWidget *owner) -> std::unique_ptr<IConnectDialog> {
         return std::make_unique<TFormConnect>(owner);
     };

@@ -57,6 +57,8 @@ struct MainFormServices {
     IShell *shell = nullptr;
     platform::IGameSettings *settings = nullptr;
     std::function<bool()> isAdministrator;
+    // The folder the game's chooser opens in; may wait, but never blocks the event loop.
+    std::function<QString()> chooserFolder;
     // Makes the one connect dialog, owned by the given main window.
     std::function<std::unique_ptr<IConnectDialog>(QWidget *owner)> createConnectDialog;
     // Asks the home router for the link's ports; none: the router is never asked.

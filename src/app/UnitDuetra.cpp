@@ -15,6 +15,7 @@
 #include "platform/hostsguard.h"
 
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFont>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -22,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStringListModel>
 #include <QTimer>
 
 #include <cstdio>
@@ -66,6 +68,12 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
     EditRemoteIp->setObjectName(QStringLiteral("EditRemoteIp"));
     EditRemoteIp->setGeometry(112, 37, 177, 21);
     EditRemoteIp->setFont(sansSerif(13));
+    // The field starts empty; typing offers the addresses that led to a link before.
+    PeerCompleter = new QCompleter(EditRemoteIp);
+    PeerCompleter->setObjectName(QStringLiteral("PeerCompleter"));
+    PeerCompleter->setModel(new QStringListModel(PeerCompleter));
+    EditRemoteIp->setCompleter(PeerCompleter);
+    refreshRecentPeers();
 
     ButtonServer = new QPushButton(QStringLiteral("SERVER"), this);
     ButtonServer->setObjectName(QStringLiteral("ButtonServer"));
@@ -116,6 +124,12 @@ void TBrambletMainForm::FormCreate()
     LaunchResult = 0;
     processFlags().EnvironmentCheckPending = true;
     processFlags().HelpBalloonPending = true;
+}
+
+void TBrambletMainForm::refreshRecentPeers()
+{
+    if (services_.settings)
+        static_cast<QStringListModel *>(PeerCompleter->model())->setStringList(services_.settings->recentPeers());
 }
 
 QString TBrambletMainForm::programFolder() const

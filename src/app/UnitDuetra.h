@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QAction;
+class QCompleter;
 class QPushButton;
 class QTimer;
 
@@ -55,6 +56,8 @@ public:
     QLineEdit *EditRemoteIp = nullptr;
     QPushButton *ButtonServer = nullptr;
     QPushButton *ButtonClient = nullptr;
+    // Offers the last addresses that led to a link while the player types.
+    QCompleter *PeerCompleter = nullptr;
 
     // Non-visual components.
     QTimer *TimerBalloon = nullptr;
@@ -128,6 +131,7 @@ private:
     void createChecks(); // UnitDuetraChecks.cpp
     void startLink(std::int32_t role); // UnitDuetraLink.cpp
     void warn(const QString &text);
+    void refreshRecentPeers();
     // The hosts file around a link: whether a link may redirect it (a backup that is not
     // ours, or our redirection without its backup, is left alone and the user told), and
     // putting it back at close, telling the user what could not be put back.

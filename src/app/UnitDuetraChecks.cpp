@@ -29,6 +29,7 @@ void TBrambletMainForm::createChecks()
     s.settings = services_.settings;
     s.getFileVersion = [](const QString &path) { return GetFileVersion(path); };
     s.isAdministrator = services_.isAdministrator;
+    s.chooserFolder = services_.chooserFolder;
     s.showBalloon = [this](const QString &title, const QString &text) {
         TrayIcon1->ShowBalloon(title, text, BalloonIcon::Info, 10);
     };

@@ -8,6 +8,8 @@
 #include "core/address.h"
 #include "core/linksummary.h"
 #include "external/companion.h"
+#include "platform/gamesettings.h"
+#include "platform/hostsguard.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -66,6 +68,14 @@ void TBrambletMainForm::startLink(std::int32_t role)
     if (!hostsReadyForLink())
         return;
 
+    // The guard starts now, so the desktop asks for the password before the peer is met: a
+    // refused or dismissed prompt ends the press here, and the friend is never left linked
+    // to nobody. Its start also puts back a backup an earlier run left. The addresses
+    // follow once the test is done.
+    hostsGuard_->restoreStale();
+    if (closed_)
+        return;
+
     // 5.-6. The connect dialog meets the peer; anything but a completed test ends here. The
     // router is asked for the SERVER's ports while the dialog waits, never in its way.
     routerBeforeDialog(server, QString::fromStdString(cleaned));
@@ -80,6 +90,12 @@ void TBrambletMainForm::startLink(std::int32_t role)
     routerAfterDialog(server, results.ResultCode == 0);
     if (results.ResultCode != 0)
         return;
+
+    // The address led to a link: it is offered again from now on.
+    if (services_.settings) {
+        services_.settings->rememberPeer(QString::fromStdString(cleaned));
+        refreshRecentPeers();
+    }
 
     // 7.-9.
     OwnRealAddress = results.OwnAddress;
@@ -107,7 +123,11 @@ void TBrambletMainForm::startLink(std::int32_t role)
     TimerBalloon->start();
 
     // 14.-15. The game's redirection, towards the side that pressed SERVER.
-    if (!GetLocalIP(LocalAddress)) {
+    const bool found = GetLocalIP(LocalAddress);
+    // The lookup lets the window run meanwhile; a close in between has already restored.
+    if (closed_)
+        return;
+    if (!found) {
         warn(QStringLiteral("获得本机IP错误！"));
         return;
     }

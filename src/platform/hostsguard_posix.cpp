@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "core/guardprotocol.h"
 #include "core/hostsfile.h"
+#include "platform/eventwait.h"
 #include "platform/hostsfile.h"
 
 #include <QElapsedTimer>
@@ -75,7 +76,7 @@ public:
             // of its input makes the guard restore, and its last line says how that went.
             closeRequested_ = true;
             process_.closeWriteChannel();
-            process_.waitForFinished(kRestoreTimeoutMs);
+            waitUntil([this] { return process_.state() == QProcess::NotRunning; }, kRestoreTimeoutMs);
             QByteArray last;
             while (process_.canReadLine())
                 last = process_.readLine().chopped(1);
@@ -187,10 +188,11 @@ QString hostsGuardAction(const QString &guardPath)
 {
     const QString pkaction = QStandardPaths::findExecutable(QStringLiteral("pkaction"));
     if (!pkaction.isEmpty()) {
-        QProcess p;
-        p.start(pkaction, {QStringLiteral("--verbose"), QStringLiteral("--action-id"), QString::fromLatin1(kInstalledAction)});
-        if (p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) {
-            const QString text = QString::fromLocal8Bit(p.readAllStandardOutput());
+        const auto outcome = runProcess(pkaction, {QStringLiteral("--verbose"), QStringLiteral("--action-id"),
+                                                   QString::fromLatin1(kInstalledAction)},
+                                        10000);
+        if (outcome && outcome->exitCode == 0) {
+            const QString text = QString::fromLocal8Bit(outcome->output);
             for (const QString &line : text.split(QLatin1Char('\n'))) {
                 const QString trimmed = line.trimmed();
                 if (trimmed.startsWith(QStringLiteral("annotation:")) &&
@@ -198,9 +200,6 @@ QString hostsGuardAction(const QString &guardPath)
                     trimmed.endsWith(QStringLiteral("-> ") + guardPath))
                     return QString::fromLatin1(kInstalledAction);
             }
-        } else if (p.state() != QProcess::NotRunning) {
-            p.kill();
-            p.waitForFinished(2000);
         }
     }
     return QString::fromLatin1(kGenericAction);

@@ -1,10 +1,10 @@
 #include "platform/privileges.h"
 
+#include "platform/eventwait.h"
 #include "platform/hostsguard.h"
 #include "platform/paths.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -18,17 +18,15 @@ bool IsAdministratorAccount()
     const QString pkcheck = QStandardPaths::findExecutable(QStringLiteral("pkcheck"));
     if (QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty() || pkcheck.isEmpty())
         return false;
-    QProcess p;
-    p.start(pkcheck, {QStringLiteral("--action-id"), hostsGuardAction(hostsGuardPath(programFolder())),
-                      QStringLiteral("--process"), QString::number(QCoreApplication::applicationPid())});
-    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit) {
-        p.kill();
-        p.waitForFinished(2000);
+    // Asked without blocking: a busy authority must not freeze the window at its first show.
+    const auto outcome = runProcess(pkcheck, {QStringLiteral("--action-id"), hostsGuardAction(hostsGuardPath(programFolder())),
+                                              QStringLiteral("--process"), QString::number(QCoreApplication::applicationPid())},
+                                    10000);
+    if (!outcome)
         return false;
-    }
     // 0: authorised; 2: authorised once the user authenticates. 1 is a refusal; anything
     // else means polkit could not be asked, and pkexec would fail the same way.
-    return p.exitCode() == 0 || p.exitCode() == 2;
+    return outcome->exitCode == 0 || outcome->exitCode == 2;
 }
 
 } // namespace bramblet::platform

@@ -53,10 +53,12 @@ public:
     std::deque<std::optional<QString>> answers;
     QStringList titles;
     QStringList filters;
-    std::optional<QString> openFile(QWidget *, const QString &title, const QString &filter) override
+    QStringList folders;
+    std::optional<QString> openFile(QWidget *, const QString &title, const QString &filter, const QString &folder) override
     {
         titles << title;
         filters << filter;
+        folders << folder;
         if (answers.empty())
             return std::nullopt;
         // Not a copy of the optional: GCC 12 at -O3 takes its empty case for an unset string.
@@ -98,6 +100,7 @@ class TestEnvironmentChecks : public QObject {
     QMap<QString, QString> versions; // path -> FileVersion
     bool admin = true;
     QStringList balloons;
+    int searches = 0;
 
     EnvironmentChecks makeChecks()
     {
@@ -110,6 +113,7 @@ class TestEnvironmentChecks : public QObject {
         s.isAdministrator = [this] { return admin; };
         s.showBalloon = [this](const QString &t, const QString &x) { balloons << t + QLatin1Char('|') + x; };
         s.helpFilePath = QStringLiteral("/opt/bramblet/") + helpFileName();
+        s.chooserFolder = [this] { return QStringLiteral("/home/p/.wine/drive_c/game%1").arg(++searches); };
         return EnvironmentChecks(flags, s);
     }
 
@@ -126,6 +130,7 @@ private slots:
         versions.insert(QStringLiteral("/games/PES2008.exe"), QStringLiteral("1.2.0.1"));
         admin = true;
         balloons.clear();
+        searches = 0;
     }
 
     void storedPathShowsVersionWithoutDialog()
@@ -183,6 +188,8 @@ private slots:
         auto checks = makeChecks();
         checks.FormShow(nullptr);
         QCOMPARE(dialog.titles.size(), 3);
+        // Where the game is installed is looked for once, then every pass opens there.
+        QCOMPARE(dialog.folders, QStringList(3, QStringLiteral("/home/p/.wine/drive_c/game1")));
         QCOMPARE(messages.texts(), QStringList{kVersionBox});
     }
 

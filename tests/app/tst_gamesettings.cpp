@@ -1,6 +1,10 @@
+#include "platform/eventwait.h"
+#include "platform/gamesearch.h"
 #include "platform/gamesettings.h"
 #include "platform/privileges.h"
 
+#include <QDir>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -40,6 +44,95 @@ private slots:
         QVERIFY(!s.hasInstallDir());
         QVERIFY(!s.setInstallDir(QStringLiteral("/x")));
         QVERIFY(s.installDir().isEmpty());
+    }
+
+    // A path an earlier run kept machine-wide is the player's starting value; once removed
+    // (stale), it stays removed for the run and the player's own choice wins from then on.
+    void machineWideValueIsTheStartingValue()
+    {
+        QTemporaryDir dir;
+        const QString user = dir.filePath(QStringLiteral("user.conf"));
+        const QString system = dir.filePath(QStringLiteral("system.conf"));
+        QSettings(system, QSettings::IniFormat).setValue(QStringLiteral("installdir"), QStringLiteral("/old/PES2008.exe"));
+        GameSettings s(user, system);
+        QVERIFY(s.open());
+        QCOMPARE(s.installDir(), QStringLiteral("/old/PES2008.exe"));
+        s.removeInstallDir();
+        QVERIFY(!s.hasInstallDir());
+        QVERIFY(s.setInstallDir(QStringLiteral("/new/PES2008.exe")));
+        s.close();
+        GameSettings again(user, system);
+        QVERIFY(again.open());
+        QCOMPARE(again.installDir(), QStringLiteral("/new/PES2008.exe"));
+    }
+
+    void recentPeers()
+    {
+        QTemporaryDir dir;
+        const QString user = dir.filePath(QStringLiteral("user.conf"));
+        QSettings(user, QSettings::IniFormat)
+            .setValue(QStringLiteral("recentpeers"), QStringList{QStringLiteral("1.2.3.4"), QStringLiteral("bad host"),
+                                                                 QStringLiteral("1.2.3.4"), QStringLiteral("010.0.0.1")});
+        GameSettings s(user);
+        QCOMPARE(s.recentPeers(), QStringList{QStringLiteral("1.2.3.4")});
+        for (int i = 1; i <= 6; ++i)
+            s.rememberPeer(QStringLiteral("10.0.0.%1").arg(i));
+        s.rememberPeer(QStringLiteral("10.0.0.4"));
+        s.rememberPeer(QStringLiteral("not an address"));
+        QCOMPARE(s.recentPeers(), QStringList({QStringLiteral("10.0.0.4"), QStringLiteral("10.0.0.6"),
+                                               QStringLiteral("10.0.0.5"), QStringLiteral("10.0.0.3"),
+                                               QStringLiteral("10.0.0.2")}));
+    }
+
+    void chooserFolder_data()
+    {
+        QTest::addColumn<QStringList>("dirs");
+        QTest::addColumn<QString>("game");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("nothing: home") << QStringList{QStringLiteral("Documents")} << QString() << QString();
+        QTest::newRow("empty prefix: its drive_c") << QStringList{QStringLiteral(".wine/drive_c/windows")} << QString()
+                                                   << QStringLiteral("/.wine/drive_c");
+        QTest::newRow("game in a later prefix, any case")
+            << QStringList{QStringLiteral(".wine/drive_c/windows")}
+            << QStringLiteral(".local/share/Steam/steamapps/compatdata/1234/pfx/drive_c/KONAMI/PES 2008/pes2008.EXE")
+            << QStringLiteral("/.local/share/Steam/steamapps/compatdata/1234/pfx/drive_c/KONAMI/PES 2008");
+        QTest::newRow("too deep is not searched")
+            << QStringList{QStringLiteral("Games/pes/drive_c")}
+            << QStringLiteral("Games/pes/drive_c/a/b/c/d/e/f/g/PES2008.exe") << QStringLiteral("/Games/pes/drive_c");
+    }
+    void chooserFolder()
+    {
+        QFETCH(QStringList, dirs);
+        QFETCH(QString, game);
+        QFETCH(QString, expected);
+        QTemporaryDir home;
+        qunsetenv("WINEPREFIX");
+        for (const QString &d : dirs)
+            QVERIFY(QDir(home.path()).mkpath(d));
+        if (!game.isEmpty()) {
+            QVERIFY(QDir(home.path()).mkpath(QFileInfo(game).path()));
+            QFile f(home.filePath(game));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(bramblet::platform::gameChooserFolder(home.path(), std::chrono::seconds(5)), home.path() + expected);
+    }
+
+    // Polkit's tools are waited for with the event loop running: a slow authority must not
+    // freeze the window, and one that never answers is given up.
+    void processWaitKeepsTheLoopRunning()
+    {
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&] { ++ticks; });
+        tick.start(5);
+        const auto done = bramblet::platform::runProcess(QStringLiteral("/bin/sh"),
+                                                         {QStringLiteral("-c"), QStringLiteral("sleep 0.3; echo yes; exit 2")}, 5000);
+        QVERIFY(done);
+        QCOMPARE(done->exitCode, 2);
+        QCOMPARE(done->output, QByteArray("yes\n"));
+        QVERIFY2(ticks > 10, qPrintable(QString::number(ticks)));
+        QVERIFY(!bramblet::platform::runProcess(QStringLiteral("/bin/sleep"), {QStringLiteral("10")}, 200));
+        QVERIFY(!bramblet::platform::runProcess(QStringLiteral("/nonexistent/pkcheck"), {}, 200));
     }
 
     void administratorIsEffectiveRoot() { QCOMPARE(bramblet::platform::IsAdministratorAccount(), geteuid() == 0); }

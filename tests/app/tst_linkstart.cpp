@@ -11,6 +11,8 @@
 #include "support/RecordingMessages.h"
 #include "support/StagedCopy.h"
 
+#include <QAbstractItemModel>
+#include <QCompleter>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -47,6 +49,13 @@ QByteArray expectedHosts(const QString &hostsPath, const QString &gateway, const
 
 } // namespace
 
+// A guard the desktop was not allowed to start: its first answer is a refusal.
+class RefusedGuard : public InProcessHostsGuard {
+public:
+    using InProcessHostsGuard::InProcessHostsGuard;
+    void restoreStale() override { throw Error("refused"); }
+};
+
 class TestLinkStart : public QObject {
     Q_OBJECT
 
@@ -57,6 +66,9 @@ class TestLinkStart : public QObject {
     FakeTrayHost *host = nullptr;
     std::optional<QString> localAddress;
     std::unique_ptr<TBrambletMainForm> form;
+    bool guardRefused = false;
+    std::function<void()> onLookup;
+    QuietDesktop desktop;
 
     QString hostsPath() const { return dir->filePath(QStringLiteral("etc/hosts")); }
     QString serverLog() const { return dir->filePath(QStringLiteral("companion.log")); }
@@ -65,12 +77,21 @@ class TestLinkStart : public QObject {
     {
         MainFormServices s;
         s.messages = &messages;
+        s.settings = &desktop;
         quietDesktop(s);
         s.quitApplication = [] {};
         s.companion = &companion;
-        s.hostsGuard = hostsGuardOn(hostsPath());
+        s.hostsGuard = [this]() -> std::unique_ptr<platform::IHostsGuard> {
+            if (guardRefused)
+                return std::make_unique<RefusedGuard>(hostsPath());
+            return std::make_unique<InProcessHostsGuard>(hostsPath());
+        };
         s.programFolder = dir->path() + QLatin1Char('/');
-        s.localAddress = [this] { return localAddress; };
+        s.localAddress = [this] {
+            if (onLookup)
+                onLookup();
+            return localAddress;
+        };
         s.playerChannelPort = 21881;
         s.trayHost = [this] {
             auto h = std::make_unique<FakeTrayHost>();
@@ -99,6 +120,7 @@ private slots:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
+        desktop.peers.clear();
         QDir().mkpath(dir->filePath(QStringLiteral("etc")));
         QVERIFY(writeAll(hostsPath(), kOriginalHosts));
         QVERIFY(copyStaged(QStringLiteral("Lib/Ostrel"), dir->path()));
@@ -178,6 +200,7 @@ private slots:
         QVERIFY(!form->ServerSocket1->Active());
         QVERIFY(form->isVisible());
         QVERIFY(!QFile::exists(hostsPath() + QStringLiteral(".bak")));
+        QVERIFY(desktop.peers.isEmpty());
     }
 
     void completedLink_data()
@@ -194,7 +217,10 @@ private slots:
         // The SERVER sees itself at 203.0.113.7; the CLIENT sees the SERVER at 198.51.100.9.
         dialog->results = server ? completed(QStringLiteral("203.0.113.7"), QStringLiteral("198.51.100.20"), 40001)
                                  : completed(QStringLiteral("198.51.100.20"), QStringLiteral("198.51.100.9"), 5739);
-        press(server, QStringLiteral("198.51.100.9"));
+        press(server, QStringLiteral(" 198.51.100.9"));
+        // The address led to a link: typing offers it from now on.
+        QCOMPARE(desktop.peers, QStringList{QStringLiteral("198.51.100.9")});
+        QCOMPARE(form->PeerCompleter->model()->rowCount(), 1);
 
         QVERIFY2(messages.boxes.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('|'))));
         QCOMPARE(form->LinkRole, server ? 1 : 2);
@@ -267,6 +293,21 @@ private slots:
         QCOMPARE(readAll(hostsPath()), expectedHosts(hostsPath(), QStringLiteral("203.0.113.7"), QStringLiteral("192.168.1.20")));
     }
 
+    // The password is asked at the press: a refusal ends it before the peer is contacted.
+    void refusedGuardEndsThePressBeforeThePeer()
+    {
+        guardRefused = true;
+        form.reset();
+        makeForm();
+        messages.boxes.clear();
+        press(true, QStringLiteral("203.0.113.7"));
+        guardRefused = false;
+        QCOMPARE(dialog->shows, 0);
+        QCOMPARE(messages.boxes.size(), 1);
+        QCOMPARE(messages.boxes[0].text, QStringLiteral("refused."));
+        QCOMPARE(readAll(hostsPath()), kOriginalHosts);
+    }
+
     void hostsFileThatCannotBeWritten()
     {
         // The hosts file's folder is replaced by a plain file: nothing can be created there.
@@ -324,15 +365,20 @@ private slots:
     void closeDuringTheDialogsSuccess_data()
     {
         QTest::addColumn<bool>("server");
-        QTest::newRow("SERVER") << true;
-        QTest::newRow("CLIENT") << false;
+        QTest::addColumn<bool>("inLookup");
+        QTest::newRow("SERVER") << true << false;
+        QTest::newRow("CLIENT") << false << false;
+        // The own address's lookup lets the window run: a close may come meanwhile.
+        QTest::newRow("CLIENT, during the own address's lookup") << false << true;
     }
     void closeDuringTheDialogsSuccess()
     {
         QFETCH(bool, server);
+        QFETCH(bool, inLookup);
         dialog->results = completed(QStringLiteral("203.0.113.7"), QStringLiteral("198.51.100.20"));
-        dialog->onShow = [this] { form->close(); };
+        (inLookup ? onLookup : dialog->onShow) = [this] { form->close(); };
         press(server, QStringLiteral("198.51.100.20"));
+        onLookup = nullptr;
         QCOMPARE(dialog->shows, 1);
         QVERIFY(companion.calls.isEmpty());
         QVERIFY(!form->ServerSocket1->Active());

@@ -38,7 +38,7 @@ class ChoosingDialog : public IFileDialog {
 public:
     QString answer;
     int asked = 0;
-    std::optional<QString> openFile(QWidget *, const QString &, const QString &) override
+    std::optional<QString> openFile(QWidget *, const QString &, const QString &, const QString &) override
     {
         ++asked;
         if (answer.isEmpty())

@@ -9,6 +9,7 @@
 # commands on its input, one per line, and answers on its output:
 #   gui USER NS DISPLAY PROGRAM ENVFILE -> "pid N": PROGRAM as USER in NS (environment from ENVFILE)
 #   peer NS ADDRESS HELPER OUTFILE     -> "pid N": the CLIENT side, as root, in NS
+#   run NS PROGRAM ARG ARGS...         -> "done N": PROGRAM as root in NS to its end, its exit status
 # It ends when its input ends, and ends what it started; the namespaces and the mounts go
 # with it.
 set -eu
@@ -52,6 +53,12 @@ while read -r what a b c d e; do
         ip netns exec "$a" env QT_QPA_PLATFORM=offscreen "$c" client "$b" 90000 >"$d" 2>&1 &
         pids="$pids $!"
         echo "pid $!"
+        ;;
+    run)
+        status=0
+        # shellcheck disable=SC2086 # the last field holds the rest of the arguments
+        ip netns exec "$a" "$b" "$c" "$d" $e >/dev/null 2>&1 || status=$?
+        echo "done $status"
         ;;
     *) echo "unknown" ;;
     esac

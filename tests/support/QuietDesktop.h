@@ -15,7 +15,10 @@ namespace bramblet::test {
 // the game's path cannot be opened, the user counts as administrator and the shell records.
 class QuietDesktop : public IFileDialog, public IShell, public platform::IGameSettings {
 public:
-    std::optional<QString> openFile(QWidget *, const QString &, const QString &) override { return std::nullopt; }
+    std::optional<QString> openFile(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return std::nullopt;
+    }
     bool openDocument(const QString &path) override
     {
         opened << path;
@@ -27,8 +30,11 @@ public:
     bool setInstallDir(const QString &) override { return false; }
     void removeInstallDir() override {}
     void close() override {}
+    QStringList recentPeers() override { return peers; }
+    void rememberPeer(const QString &address) override { peers.prepend(address); }
 
     QStringList opened;
+    QStringList peers;
 };
 
 // Fills in every service the test left unset with the program's real one (the real tray,
@@ -57,10 +63,14 @@ inline void realRest(MainFormServices &s)
         s.fileDialog = real.fileDialog;
     if (!s.shell)
         s.shell = real.shell;
+    // Never the player's own store: a link made by a test would be remembered there.
+    static QuietDesktop store;
     if (!s.settings)
-        s.settings = real.settings;
+        s.settings = &store;
     if (!s.isAdministrator)
         s.isAdministrator = real.isAdministrator;
+    if (!s.chooserFolder)
+        s.chooserFolder = real.chooserFolder;
     if (!s.createConnectDialog)
         s.createConnectDialog = real.createConnectDialog;
 }
