@@ -45,15 +45,22 @@ struct DialogPorts {
 
 // Runs `script` inside the dialog's modal loop and returns once the dialog has closed. A
 // script that stops early (a failed check) leaves the dialog open; it is closed here, so the
-// caller always gets control back.
-template <class F> void runModal(TFormConnect &dialog, F script)
+// caller always gets control back. False when the dialog returned without entering its loop,
+// so the script never ran: the caller checks it, or every check inside passes unseen.
+template <class F> [[nodiscard]] bool runModal(TFormConnect &dialog, F script)
 {
-    QTimer::singleShot(0, &dialog, [&dialog, &script] {
+    bool ran = false;
+    QTimer start;
+    start.setSingleShot(true);
+    QObject::connect(&start, &QTimer::timeout, &dialog, [&dialog, &script, &ran] {
+        ran = true;
         script();
         if (dialog.isVisible())
             dialog.CloseDialog();
     });
+    start.start(0);
     dialog.ShowModal();
+    return ran;
 }
 
 // Every socket and timer of the dialog is closed.
