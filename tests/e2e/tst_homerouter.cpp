@@ -129,6 +129,9 @@ NFT
         const CommandResult r = run(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kLan,
                                                            findTool(QStringLiteral("upnpc")), QStringLiteral("-l")},
                                     20000);
+        // A list that upnpc could not fetch is no empty list: it stands out in any comparison.
+        if (r.exitCode != 0 || !r.output.contains(QStringLiteral("ExternalIPAddress = ") + kExternal))
+            return {QStringLiteral("upnpc -l failed or saw no router (exit %1): %2").arg(r.exitCode).arg(r.output)};
         QStringList out;
         static const QRegularExpression entry(QStringLiteral("^\\s*\\d+\\s+(TCP|UDP)\\s+(\\d+->[\\d.]+:\\d+)"));
         for (const QString &line : r.output.split(QLatin1Char('\n'))) {
