@@ -6,6 +6,7 @@
 // companion components. Everything is checked from outside.
 
 #include "support/PrivateEtc.h"
+#include "support/StagedCopy.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -282,15 +283,18 @@ public:
 
     bool waitForExit(int timeoutMs) { return process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs); }
 
+    // Ends the copy and whatever it started (its local server outlives a killed program).
     void stop()
     {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(3000);
+            }
         }
+        if (dir_.isValid())
+            bramblet::test::endProgramsIn(programDir());
     }
 
 private:

@@ -9,6 +9,7 @@
 # commands on its input, one per line, and answers on its output:
 #   gui USER NS DISPLAY PROGRAM ENVFILE -> "pid N": PROGRAM as USER in NS (environment from ENVFILE)
 #   peer NS ADDRESS HELPER OUTFILE     -> "pid N": the CLIENT side, as root, in NS
+#   check USER ACTION                  -> "exit N": pkcheck's answer for a process of USER
 # It ends when its input ends, and ends what it started; the namespaces and the mounts go
 # with it.
 set -eu
@@ -25,6 +26,11 @@ while [ ! -S /run/dbus/system_bus_socket ] && [ $i -lt 100 ]; do sleep 0.1; i=$(
 pids="$pids $!"
 i=0
 while ! pkaction >/dev/null 2>&1 && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+if ! pkaction >/dev/null 2>&1; then
+    echo "polkit did not answer (pkaction); see $lab/polkitd.log" >&2
+    kill $pids 2>/dev/null || true
+    exit 1
+fi
 
 ip netns add plA
 ip netns add plB
@@ -52,6 +58,13 @@ while read -r what a b c d e; do
         ip netns exec "$a" env QT_QPA_PLATFORM=offscreen "$c" client "$b" 90000 >"$d" 2>&1 &
         pids="$pids $!"
         echo "pid $!"
+        ;;
+    check)
+        # 0 authorised, 1 not authorised, 2 authentication required.
+        code=0
+        setpriv --reuid="$(id -u "$a")" --regid="$(id -g "$a")" --init-groups \
+            sh -c 'exec pkcheck --action-id "$0" --process $$' "$b" >/dev/null 2>&1 || code=$?
+        echo "exit $code"
         ;;
     *) echo "unknown" ;;
     esac
