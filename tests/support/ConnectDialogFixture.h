@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <memory>
+
 namespace bramblet::test {
 
 inline constexpr int kTestRetryMs = 200;
@@ -49,17 +51,22 @@ struct DialogPorts {
 // so the script never ran: the caller checks it, or every check inside passes unseen.
 template <class F> [[nodiscard]] bool runModal(TFormConnect &dialog, F script)
 {
+    // A call left queued after this returns finds `open` false and touches nothing else.
+    const auto open = std::make_shared<bool>(true);
     bool ran = false;
-    QTimer start;
-    start.setSingleShot(true);
-    QObject::connect(&start, &QTimer::timeout, &dialog, [&dialog, &script, &ran] {
-        ran = true;
-        script();
-        if (dialog.isVisible())
-            dialog.CloseDialog();
-    });
-    start.start(0);
+    QMetaObject::invokeMethod(
+        &dialog,
+        [&dialog, &script, &ran, open] {
+            if (!*open)
+                return;
+            ran = true;
+            script();
+            if (dialog.isVisible())
+                dialog.CloseDialog();
+        },
+        Qt::QueuedConnection);
     dialog.ShowModal();
+    *open = false;
     return ran;
 }
 
