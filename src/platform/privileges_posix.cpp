@@ -5,21 +5,20 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QStandardPaths>
+#include <QFileInfo>
 
 #include <unistd.h>
 
 namespace bramblet::platform {
 
-bool IsAdministratorAccount()
+bool IsAdministratorAccount(const PolkitTools &tools)
 {
     if (::geteuid() == 0)
         return true;
-    const QString pkcheck = QStandardPaths::findExecutable(QStringLiteral("pkcheck"));
-    if (QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty() || pkcheck.isEmpty())
+    if (!QFileInfo(tools.pkexec).isExecutable() || !QFileInfo(tools.pkcheck).isExecutable())
         return false;
     QProcess p;
-    p.start(pkcheck, {QStringLiteral("--action-id"), hostsGuardAction(hostsGuardPath(programFolder())),
+    p.start(tools.pkcheck, {QStringLiteral("--action-id"), hostsGuardAction(hostsGuardPath(programFolder())),
                       QStringLiteral("--process"), QString::number(QCoreApplication::applicationPid())});
     if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit) {
         p.kill();
