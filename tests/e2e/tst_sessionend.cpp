@@ -1,13 +1,16 @@
 // The real program ended by the signals of a desktop session while a link's redirection is
 // in place: the same close as "EXIT-ESCI", once, and a normal exit. The program and its
 // hosts guard run in a mount namespace whose /etc is an overlay of the test's own, so the
-// hosts file they change is the test's.
+// hosts file they change is the test's. The link is a real one: the program is SERVER in a
+// network namespace of its own, a connect dialog the CLIENT in another.
+#include "harness.h"
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
 #include "support/PrivateEtc.h"
 #include "support/StagedCopy.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,10 +20,17 @@
 
 using namespace bramblet;
 using namespace bramblet::test;
+using bramblet::e2e::NamespacePair;
+using bramblet::e2e::ProgramCopy;
+using bramblet::e2e::VirtualDisplay;
+using bramblet::e2e::waitFor;
 
 namespace {
 
 const QByteArray kOriginal = "# before the link\n127.0.0.1\tlocalhost\n10.0.0.9 printer\n";
+const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
+const QString kServerAddress = QStringLiteral("10.76.0.1");
+const QString kPeerAddress = QStringLiteral("10.76.0.2");
 
 enum class When { Splash, Window };
 
@@ -44,6 +54,8 @@ class TestSessionEnd : public QObject {
     QTemporaryDir scratch_;
     QString program_;
     QString serverPath_;
+    NamespacePair ns_{QStringLiteral("se")};
+    VirtualDisplay display_;
 
     struct Run {
         // folder/etc is the upper layer of the program's /etc.
@@ -87,6 +99,35 @@ class TestSessionEnd : public QObject {
                             readOnlyHostsFolder ? QStringLiteral("mount -o remount,ro /etc") : QString());
     }
 
+    // The program as SERVER of a real link with a connect dialog as CLIENT: returns once its
+    // hosts file reads redirected and its local server has started.
+    QString link(ProgramCopy &copy, QProcess &peer, int serverEndDelayMs)
+    {
+        QString why = copy.prepare(stageDir(), kOriginal);
+        if (!why.isEmpty())
+            return why;
+        if (!copy.start(ns_.a(), display_.name(),
+                        {QStringLiteral("BRAMBLET_OSTREL_END_DELAY_MS=") + QString::number(serverEndDelayMs)}))
+            return QStringLiteral("the program cannot be started");
+        // Ready once its first show has run its checks and shown the help balloon.
+        if (!waitFor([&] { return !e2e::linesOf(copy.uiLog(), QStringLiteral("balloon")).isEmpty(); }, 30000))
+            return QStringLiteral("the program did not come up: ") + copy.output();
+        peer.setProcessChannelMode(QProcess::MergedChannels);
+        peer.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), ns_.b(),
+                                          QStringLiteral(BRAMBLET_E2E_BIN_DIR "/e2e_dialogside"), QStringLiteral("client"),
+                                          kServerAddress, QStringLiteral("60000")});
+        QString window;
+        waitFor([&] { return !(window = display_.findWindow(kMainTitle)).isEmpty(); }, 10000);
+        if (window.isEmpty() || !display_.clickAt(window, e2e::kFieldX, e2e::kFieldY) || !display_.type(window, kPeerAddress) ||
+            !display_.clickAt(window, e2e::kServerX, e2e::kButtonY))
+            return QStringLiteral("SERVER cannot be pressed");
+        if (!waitFor([&] { return readAll(copy.hostsPath()).contains(kServerAddress.toLatin1() + "  " + hosts::kGatewayHostName) &&
+                                  readAll(copy.companionLog()).contains("Ostrel\tpid="); },
+                     60000))
+            return QStringLiteral("no link: ") + QString::fromUtf8(readAll(copy.uiLog()) + peer.readAll());
+        return {};
+    }
+
     // Only a program this test started and that still runs: an ended QProcess reports process
     // id 0, and kill(0, …) would signal the test's whole process group.
     static bool signal(QProcess &p, int number)
@@ -107,6 +148,18 @@ private slots:
             QVERIFY(copyStaged(QString::fromLatin1(f), prog));
         program_ = prog + QStringLiteral("/Bramblet");
         serverPath_ = prog + QStringLiteral("/Lib/Ostrel");
+        QString error = ns_.create(kServerAddress, kPeerAddress);
+        if (error.isEmpty())
+            error = display_.start(400 + int(QRandomGenerator::global()->bounded(80)) * 2);
+        if (!error.isEmpty())
+            QSKIP(qPrintable(error));
+    }
+
+    void cleanupTestCase()
+    {
+        display_.stop();
+        ns_.remove();
+        endProgramsIn(scratch_.filePath(QStringLiteral("prog")));
     }
 
     void signalClosesOnce_data()
@@ -126,37 +179,41 @@ private slots:
         QFETCH(int, first);
         QFETCH(int, second);
         QFETCH(When, when);
-        Run run;
-        // A slow server keeps the close in its last step long enough for a second signal.
-        QVERIFY(prepare(run, QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_').remove(u'(').remove(u')').remove(u','),
-                        second ? 1500 : 0));
-        QTRY_COMPARE(logLines(run.companionLog).size(), 1);
-        startProgram(run, false);
-        QVERIFY(run.program.waitForStarted(10000));
-        if (when == When::Window)
-            QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(run.uiLog, "startup").contains("main-created"), 30000);
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(run.runtime + QStringLiteral("/TBrambletMainForm.lock")), 30000);
-        QVERIFY(signal(run.program, first));
-        if (second) {
-            QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(run.uiLog, "close").contains("stop-local-server"), 30000);
-            // The program may have ended already; then there is nothing left to signal.
-            signal(run.program, second);
+        ProgramCopy copy(QStringLiteral("copy"));
+        QProcess peer;
+        if (when == When::Window) {
+            // A slow server keeps the close in its last step: long enough for a second signal,
+            // and to see the hosts file put back by the close itself, before the guard would
+            // at the program's end.
+            const QString why = link(copy, peer, 1500);
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+        } else {
+            QCOMPARE(copy.prepare(stageDir(), kOriginal), QString());
+            QVERIFY(copy.start(ns_.a(), display_.name()));
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(copy.runtimeDir() + QStringLiteral("/TBrambletMainForm.lock")), 30000);
         }
-        QVERIFY(run.program.waitForFinished(30000));
-        QCOMPARE(run.program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.program.exitCode(), 0);
-        // The close waited for the server to end, a second signal notwithstanding.
-        QVERIFY2(logLines(run.companionLog).last().endsWith("\tend=SIGTERM"), readAll(run.companionLog).constData());
-
-        QCOMPARE(linesOfKind(run.uiLog, "close"),
-                 (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
+        QVERIFY(signal(copy.process(), first));
+        if (when == When::Window) {
+            QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(copy.uiLog(), "close").contains("stop-local-server"), 30000);
+            QVERIFY(copy.process().state() == QProcess::Running);
+            QCOMPARE(readAll(copy.hostsPath()), kOriginal);
+        }
+        // The program may have ended already; then there is nothing left to signal.
+        if (second)
+            signal(copy.process(), second);
+        QVERIFY(copy.process().waitForFinished(30000));
+        QCOMPARE(copy.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY2(copy.process().exitCode() == 0, qPrintable(copy.output()));
+        if (when == When::Window) {
+            // The close waited for the server to end, a second signal notwithstanding.
+            QVERIFY2(logLines(copy.companionLog()).last().endsWith("\tend=SIGTERM"), readAll(copy.companionLog()).constData());
+        }
+        QCOMPARE(linesOfKind(copy.uiLog(), "close"), (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
         // Nothing went wrong on the way: no error box.
-        for (const QByteArray &box : linesOfKind(run.uiLog, "box"))
+        for (const QByteArray &box : linesOfKind(copy.uiLog(), "box"))
             QVERIFY2(!box.contains("\terror\t"), box.constData());
-        QCOMPARE(readAll(run.hostsPath), kOriginal);
-        QCOMPARE(QDir(run.folder + QStringLiteral("/etc")).entryList(QDir::Files), QStringList{QStringLiteral("hosts")});
-        QVERIFY(run.server.waitForFinished(10000));
+        QCOMPARE(readAll(copy.hostsPath()), kOriginal);
+        QCOMPARE(QDir(copy.etcDir()).entryList(QDir::Files), QStringList{QStringLiteral("hosts")});
     }
 
     void restoreThatFailsKeepsTheBackup()
