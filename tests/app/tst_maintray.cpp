@@ -2,9 +2,7 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
-#include "support/QuietDesktop.h"
-#include "support/FakeTrayHost.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QAction>
 #include <QMenu>
@@ -13,7 +11,6 @@
 #include <memory>
 
 using namespace bramblet;
-using bramblet::test::FakeTrayHost;
 
 namespace {
 
@@ -31,29 +28,16 @@ public:
     }
 };
 
-struct MainRig {
+struct MainRig : test::MainWindowRig {
     MainRig()
     {
-        services.messages = &messages;
         services.shell = &desktop;
-        bramblet::test::quietDesktop(services);
-        services.quitApplication = [this] { ++quits; };
-        services.trayHost = [this] {
-            auto h = std::make_unique<FakeTrayHost>();
-            host = h.get();
-            return std::unique_ptr<ITrayHost>(std::move(h));
-        };
-        form = std::make_unique<TBrambletMainForm>(services);
+        make();
         form->installEventFilter(&showCounter);
         form->show();
     }
-    test::RecordingMessages messages;
     test::QuietDesktop desktop;
-    MainFormServices services;
-    FakeTrayHost *host = nullptr;
-    int quits = 0;
     ShowCounter showCounter;
-    std::unique_ptr<TBrambletMainForm> form;
 };
 
 } // namespace

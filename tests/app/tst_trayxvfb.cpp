@@ -3,9 +3,8 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
-#include "support/QuietDesktop.h"
 #include "support/DesktopSession.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -63,11 +62,8 @@ private slots:
         if (!test::currentDesktop()->skipReason.isEmpty())
             QSKIP(qPrintable(test::currentDesktop()->skipReason));
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 15000);
-        services.messages = &messages;
-        bramblet::test::quietDesktop(services);
-        services.quitApplication = [this] { ++quits; };
-        form = std::make_unique<TBrambletMainForm>(services);
-        form->show();
+        rig.services.trayHost = {}; // the program's own: the real tray
+        rig.make().show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
 
@@ -161,10 +157,9 @@ private slots:
     void cleanupTestCase() { form.reset(); }
 
 private:
-    test::RecordingMessages messages;
-    MainFormServices services;
-    int quits = 0;
-    std::unique_ptr<TBrambletMainForm> form;
+    test::MainWindowRig rig;
+    std::unique_ptr<TBrambletMainForm> &form = rig.form;
+    int &quits = rig.quits;
 };
 
 int main(int argc, char *argv[])
