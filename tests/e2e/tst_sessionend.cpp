@@ -15,7 +15,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace bramblet;
@@ -52,52 +51,8 @@ class TestSessionEnd : public QObject {
     Q_OBJECT
 
     QTemporaryDir scratch_;
-    QString program_;
-    QString serverPath_;
     NamespacePair ns_{QStringLiteral("se")};
     VirtualDisplay display_;
-
-    struct Run {
-        // folder/etc is the upper layer of the program's /etc.
-        QString folder, hostsPath, uiLog, companionLog, runtime;
-        QProcess server, program;
-    };
-
-    // A link's redirection as the link start leaves it, and the local server running.
-    bool prepare(Run &run, const QString &name, int serverEndDelayMs)
-    {
-        run.folder = scratch_.filePath(name);
-        run.hostsPath = run.folder + QStringLiteral("/etc/hosts");
-        run.uiLog = run.folder + QStringLiteral("/ui.log");
-        run.companionLog = run.folder + QStringLiteral("/companion.log");
-        run.runtime = run.folder + QStringLiteral("/run");
-        if (!makePrivateEtc(run.folder) || !QDir().mkpath(run.runtime) ||
-            ::chmod(QFile::encodeName(run.runtime).constData(), 0700) != 0 || !writeAll(run.hostsPath, kOriginal))
-            return false;
-        hosts::HostsRedirect redirect(run.hostsPath.toStdString(), platform::hostsStyle(), platform::hostsFileOps());
-        redirect.setGameIp("192.0.2.1", "198.51.100.7");
-
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("BRAMBLET_COMPANION_LOG"), run.companionLog);
-        env.insert(QStringLiteral("BRAMBLET_OSTREL_END_DELAY_MS"), QString::number(serverEndDelayMs));
-        run.server.setProcessEnvironment(env);
-        run.server.start(serverPath_, {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-a"),
-                                       QStringLiteral("198.51.100.7")});
-        return run.server.waitForStarted(10000);
-    }
-
-    void startProgram(Run &run, bool readOnlyHostsFolder)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("BRAMBLET_UI_LOG"), run.uiLog);
-        env.insert(QStringLiteral("BRAMBLET_COMPANION_LOG"), run.companionLog);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run.runtime);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        run.program.setProcessEnvironment(env);
-        // In the read-only case the file system under the hosts file turns read-only.
-        startWithPrivateEtc(run.program, run.folder, {program_},
-                            readOnlyHostsFolder ? QStringLiteral("mount -o remount,ro /etc") : QString());
-    }
 
     // The program as SERVER of a real link with a connect dialog as CLIENT: returns once its
     // hosts file reads redirected and its local server has started.
@@ -143,11 +98,6 @@ private slots:
         if (!why.isEmpty())
             QSKIP(qPrintable(why));
         QVERIFY(scratch_.isValid());
-        const QString prog = scratch_.filePath(QStringLiteral("prog"));
-        for (const char *f : {"Bramblet", "bramblet-hosts-guard", "Lib/libVeldrin.so", "Lib/Ostrel"})
-            QVERIFY(copyStaged(QString::fromLatin1(f), prog));
-        program_ = prog + QStringLiteral("/Bramblet");
-        serverPath_ = prog + QStringLiteral("/Lib/Ostrel");
         QString error = ns_.create(kServerAddress, kPeerAddress);
         if (error.isEmpty())
             error = display_.start(400 + int(QRandomGenerator::global()->bounded(80)) * 2);
@@ -159,7 +109,6 @@ private slots:
     {
         display_.stop();
         ns_.remove();
-        endProgramsIn(scratch_.filePath(QStringLiteral("prog")));
     }
 
     void signalClosesOnce_data()
@@ -226,46 +175,50 @@ private slots:
                             QStringLiteral("mount -o remount,ro /etc"));
         if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
             QSKIP(qPrintable(QStringLiteral("no read-only mount here: ") + QString::fromLocal8Bit(probe.readAllStandardError())));
-        Run run;
-        QVERIFY(prepare(run, QStringLiteral("read-only"), 0));
-        QTRY_COMPARE(logLines(run.companionLog).size(), 1);
-        const QByteArray redirected = readAll(run.hostsPath);
-        startProgram(run, true);
-        QVERIFY(run.program.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(run.uiLog, "startup").contains("main-created") ||
-                                     run.program.state() == QProcess::NotRunning,
-                                 30000);
-        QVERIFY2(run.program.state() == QProcess::Running, run.program.readAllStandardError().constData());
-        QVERIFY(signal(run.program, SIGTERM));
-        QVERIFY(run.program.waitForFinished(30000));
-        QCOMPARE(run.program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.program.exitCode(), 0);
+        // A link's redirection as the link start leaves it, and the local server running.
+        ProgramCopy copy(QStringLiteral("read-only"));
+        QCOMPARE(copy.prepare(stageDir(), kOriginal), QString());
+        hosts::HostsRedirect redirect(copy.hostsPath().toStdString(), platform::hostsStyle(), platform::hostsFileOps());
+        redirect.setGameIp("192.0.2.1", "198.51.100.7");
+        const QByteArray redirected = readAll(copy.hostsPath());
+        QProcess server;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("BRAMBLET_COMPANION_LOG"), copy.companionLog());
+        server.setProcessEnvironment(env);
+        server.start(copy.programDir() + QStringLiteral("/Lib/Ostrel"),
+                     {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-a"), QStringLiteral("198.51.100.7")});
+        QTRY_COMPARE(logLines(copy.companionLog()).size(), 1);
 
-        QList<QByteArray> said;
-        for (const QByteArray &line : run.program.readAllStandardError().split('\n')) {
-            if (line.contains("hosts"))
-                said << line;
-        }
-        QVERIFY2(said.size() == 1, readAll(run.uiLog).constData());
-        QVERIFY2(said.first().contains("backup was kept") && said.first().contains("Read-only file system"),
-                 said.first().constData());
-        QCOMPARE(readAll(run.hostsPath), redirected);
-        QCOMPARE(readAll(run.hostsPath + QStringLiteral(".bak")), kOriginal);
+        // In this run the file system under the hosts file turns read-only.
+        QVERIFY(copy.start({}, {}, {}, QStringLiteral("mount -o remount,ro /etc")));
+        QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(copy.uiLog(), "startup").contains("main-created") ||
+                                     copy.process().state() == QProcess::NotRunning,
+                                 30000);
+        QVERIFY2(copy.process().state() == QProcess::Running, qPrintable(copy.output()));
+        QVERIFY(signal(copy.process(), SIGTERM));
+        QVERIFY(copy.process().waitForFinished(30000));
+        QCOMPARE(copy.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(copy.process().exitCode(), 0);
+
+        QStringList said = copy.output().split(QLatin1Char('\n')).filter(QStringLiteral("hosts"));
+        QVERIFY2(said.size() == 1, qPrintable(copy.output()));
+        QVERIFY2(said.first().contains(QStringLiteral("backup was kept")) && said.first().contains(QStringLiteral("Read-only file system")),
+                 qPrintable(said.first()));
+        QCOMPARE(readAll(copy.hostsPath()), redirected);
+        QCOMPARE(readAll(copy.hostsPath() + QStringLiteral(".bak")), kOriginal);
         // The other steps still ran.
-        QCOMPARE(linesOfKind(run.uiLog, "close"), (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
-        QVERIFY(run.server.waitForFinished(10000));
+        QCOMPARE(linesOfKind(copy.uiLog(), "close"), (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
+        QVERIFY(server.waitForFinished(10000));
 
         // The next start and close put it back.
-        QFile::remove(run.uiLog);
-        QProcess &again = run.program;
-        startProgram(run, false);
-        QVERIFY(again.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(run.uiLog, "startup").contains("main-created"), 30000);
-        QVERIFY(signal(again, SIGTERM));
-        QVERIFY(again.waitForFinished(30000));
-        QCOMPARE(again.exitCode(), 0);
-        QCOMPARE(readAll(run.hostsPath), kOriginal);
-        QCOMPARE(QDir(run.folder + QStringLiteral("/etc")).entryList(QDir::Files), QStringList{QStringLiteral("hosts")});
+        QFile::remove(copy.uiLog());
+        QVERIFY(copy.start({}, {}, {}, QString()));
+        QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(copy.uiLog(), "startup").contains("main-created"), 30000);
+        QVERIFY(signal(copy.process(), SIGTERM));
+        QVERIFY(copy.process().waitForFinished(30000));
+        QCOMPARE(copy.process().exitCode(), 0);
+        QCOMPARE(readAll(copy.hostsPath()), kOriginal);
+        QCOMPARE(QDir(copy.etcDir()).entryList(QDir::Files), QStringList{QStringLiteral("hosts")});
     }
 };
 
