@@ -208,6 +208,10 @@ private slots:
         for (const QString &box : boxes(uiLog))
             QVERIFY2(!box.contains(QStringLiteral("\terror\t")), qPrintable(box));
 
+        // The local server has started: the kill cannot fall between its start and the test's
+        // clean-up, which ends it.
+        QVERIFY(waitFor([&] { return readText(lab.filePath(kAllowed.name + QStringLiteral("/companion.log"))).contains(QStringLiteral("Ostrel\t")); },
+                        30000));
         QCOMPARE(::kill(pid_t(gui), SIGKILL), 0);
         const auto ours = [&] { return QDir(upper()).entryList({QStringLiteral("hosts*")}, QDir::Files | QDir::Hidden); };
         QVERIFY2(waitFor([&] { return readBytes(hostsPath()) == kOriginal && ours() == QStringList{QStringLiteral("hosts")}; }, 5000),
