@@ -1,12 +1,14 @@
 // Two real copies of the program in two network namespaces joined by a veth pair: one player
 // presses, the other presses two seconds later, and the time from that second press until
-// both copies are linked (their tray hints carry the link summary) is measured. Both orders:
+// the players can play is measured: each copy's hosts file points the game's service at the
+// SERVER and its local server has started. Both orders:
 // CLIENT first, then SERVER first. Goal: 12 s or less in either order.
 //
 //     bench_link_time
 //
 // One line of figures, or one line saying why it skipped (not root, no namespaces, no X
 // display with a tray).
+#include "core/hostsfile.h"
 #include "harness.h"
 
 #include <QCoreApplication>
@@ -58,10 +60,15 @@ struct Side {
         return {};
     }
     bool press() const { return display->clickAt(window, buttonX, kButtonY); }
-    bool linked() const { return hasLine(copy->uiLog(), QStringLiteral("hint")); }
+    bool playable() const
+    {
+        return readText(copy->hostsPath()).contains(kServerAddress + QStringLiteral("  ") +
+                                                     QString::fromLatin1(bramblet::hosts::kGatewayHostName)) &&
+               hasLine(copy->companionLog(), QStringLiteral("Ostrel"));
+    }
 };
 
-// Seconds from the second press to both sides linked; negative with `why` set on failure.
+// Seconds from the second press until both sides can play; negative with `why` set on failure.
 double linkTime(const NamespacePair &ns, const VirtualDisplay &serverDisplay, const VirtualDisplay &clientDisplay,
                 bool clientFirst, QString &why)
 {
@@ -89,7 +96,7 @@ double linkTime(const NamespacePair &ns, const VirtualDisplay &serverDisplay, co
     clock.start();
     QElapsedTimer limit;
     limit.start();
-    while (!(server.linked() && client.linked())) {
+    while (!(server.playable() && client.playable())) {
         if (limit.elapsed() > kLinkLimitMs) {
             why = QStringLiteral("no link within %1 s").arg(kLinkLimitMs / 1000);
             return -1;
@@ -132,8 +139,9 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    std::printf("link time from the second press (%d s after the first) to both sides linked: CLIENT first %.1f s, "
-                "SERVER first %.1f s (goal: 12 s or less)\n",
-                kPauseMs / 1000, seconds[0], seconds[1]);
-    return seconds[0] <= 12.0 && seconds[1] <= 12.0 ? 0 : 1;
+    const bool met = seconds[0] <= 12.0 && seconds[1] <= 12.0;
+    std::printf("link time from the second press (%d s after the first) to both sides redirected with their local "
+                "servers started: CLIENT first %.1f s, SERVER first %.1f s (goal: 12 s or less) %s\n",
+                kPauseMs / 1000, seconds[0], seconds[1], met ? "met" : "MISSED");
+    return met ? 0 : 1;
 }

@@ -5,22 +5,21 @@
 #include "platform/paths.h"
 
 #include <QCoreApplication>
-#include <QStandardPaths>
+#include <QFileInfo>
 
 #include <unistd.h>
 
 namespace bramblet::platform {
 
-bool IsAdministratorAccount()
+bool IsAdministratorAccount(const PolkitTools &tools)
 {
     if (::geteuid() == 0)
         return true;
-    const QString pkcheck = QStandardPaths::findExecutable(QStringLiteral("pkcheck"));
-    if (QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty() || pkcheck.isEmpty())
+    if (!QFileInfo(tools.pkexec).isExecutable() || !QFileInfo(tools.pkcheck).isExecutable())
         return false;
     // Asked without blocking: a busy authority must not freeze the window at its first show.
-    const auto outcome = runProcess(pkcheck, {QStringLiteral("--action-id"), hostsGuardAction(hostsGuardPath(programFolder())),
-                                              QStringLiteral("--process"), QString::number(QCoreApplication::applicationPid())},
+    const auto outcome = runProcess(tools.pkcheck, {QStringLiteral("--action-id"), hostsGuardAction(hostsGuardPath(programFolder())),
+                                                    QStringLiteral("--process"), QString::number(QCoreApplication::applicationPid())},
                                     10000);
     if (!outcome)
         return false;

@@ -68,7 +68,7 @@ private slots:
         d.SetPeerAddress(server ? QStringLiteral("127.0.0.1") : QStringLiteral("127.1"));
         d.SetRole(role);
 
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             if (server) {
                 QTcpSocket *c = peer.connectTo(ports.tcp);
                 QTRY_COMPARE(d.Panel1->text(), kAccepted);
@@ -104,7 +104,7 @@ private slots:
             QTRY_COMPARE(peer.datagramsOfType(2).size(), 1);
             QCOMPARE(peer.datagramsOfType(2)[0].bytes, QByteArray::fromHex("0200000004000000"));
             QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 15 * kTestTickMs + 5000);
-        });
+        }));
         if (QTest::currentTestFailed())
             return;
         QCOMPARE(d.ResultCode, 0);
@@ -130,14 +130,14 @@ private slots:
         QCOMPARE(openParts(d), QString());
 
         // A later show starts afresh but keeps the button's caption, which still cancels.
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QCOMPARE(d.ResultCode, -1);
             QCOMPARE(d.PeerUdpPort, ports.peerUdp);
             QVERIFY(d.Image1->isVisible() && !d.Panel1->isVisible());
             QCOMPARE(d.Button1->text(), QStringLiteral("确定"));
             QTest::mouseClick(d.Button1, Qt::LeftButton);
             QVERIFY(!d.isVisible());
-        });
+        }));
         QCOMPARE(d.ResultCode, -1);
         QCOMPARE(openParts(d), QString());
     }
@@ -163,11 +163,11 @@ private slots:
         d.SetPeerAddress(QStringLiteral("127.0.0.1"));
         if (set)
             d.SetRole(role);
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QTRY_COMPARE(peer.received.size(), 1);
             QCOMPARE(peer.received[0], helloMessage(role));
             QVERIFY(!d.ServerSocket1->Active());
-        });
+        }));
     }
 
     // What the SERVER answers to chunks written on one connection, with a pause between them.
@@ -224,7 +224,7 @@ private slots:
         d.SetRole(1);
         NegotiationPeer peer;
         peer.answerTcp = false;
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QTcpSocket *c = peer.connectTo(ports.tcp);
             QTRY_COMPARE(d.Panel1->text(), kAccepted);
             for (const QByteArray &chunk : chunks) {
@@ -238,7 +238,7 @@ private slots:
             QCOMPARE(d.OwnAddress, ownAddress);
             // Only a valid address replaces the typed one.
             QCOMPARE(d.PeerAddress, ownAddress.isEmpty() ? QStringLiteral("192.0.2.44") : QStringLiteral("127.0.0.1"));
-        });
+        }));
     }
 
     void malformedAddressAtClient()
@@ -250,7 +250,7 @@ private slots:
         QVERIFY(peer.listen(ports.tcp));
         QVERIFY(peer.bindUdp(ports.peerUdp));
         d.SetPeerAddress(QStringLiteral("127.0.0.1"));
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QTRY_COMPARE(peer.received.size(), 1);
             peer.connections[0]->write(addressMessage("127.0.0.1; rm -rf /"));
             // The port request starts the test: the address before it has been dealt with.
@@ -259,7 +259,7 @@ private slots:
             QCOMPARE(d.ObservedAddress, QString());
             QCOMPARE(d.OwnAddress, QString());
             QCOMPARE(peer.received.size(), 1);
-        });
+        }));
     }
 
     // A second CLIENT is served in full and wins; the address seen on the connection, not the
@@ -277,7 +277,7 @@ private slots:
         second.dialogUdpPort = ports.udp;
         QUdpSocket *secondUdp = second.bindUdp(0, QHostAddress(QStringLiteral("127.0.0.3")));
         QVERIFY(secondUdp);
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             first.connectTo(ports.tcp, QHostAddress(QStringLiteral("127.0.0.2")));
             QTRY_COMPARE(first.received.size(), 2);
             QCOMPARE(first.received[0], addressMessage("127.0.0.2"));
@@ -291,7 +291,7 @@ private slots:
             QCOMPARE(first.disconnects, 0);
             QTRY_VERIFY(!second.datagramsOfType(1).isEmpty());
             QCOMPARE(second.datagramsOfType(1)[0].to, QHostAddress(QStringLiteral("127.0.0.3")));
-        });
+        }));
     }
 
     // The SERVER that never gets the opening datagram keeps waiting, but answers probes to
@@ -308,7 +308,7 @@ private slots:
         QUdpSocket *prober = peer.bindUdp(0);
         QUdpSocket *assumed = peer.bindUdp(ports.peerUdp);
         QVERIFY(prober && assumed);
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             peer.connectTo(ports.tcp);
             QTRY_COMPARE(peer.received.size(), 2);
             peer.sendDatagram(speedDatagram(1, 3), 0, prober);
@@ -321,7 +321,7 @@ private slots:
             QCOMPARE(d.Panel1->text(), kPortRequested);
             QCOMPARE(peer.datagrams.size(), 1);
             QTest::mouseClick(d.Button1, Qt::LeftButton);
-        });
+        }));
         QCOMPARE(d.ResultCode, -1);
     }
 
@@ -397,7 +397,7 @@ private slots:
                 break;
             }
         };
-        runModal(d, [&] { QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 15 * kTestTickMs + 5000); });
+        QVERIFY(runModal(d, [&] { QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 15 * kTestTickMs + 5000); }));
         QCOMPARE(d.ResultCode, 0);
         const auto &measured = speedTestCounters().Rtt;
         QCOMPARE(QList<int>(measured.begin(), measured.end()), rtt);
@@ -436,7 +436,7 @@ private slots:
         QVERIFY(peer.bindUdp(ports.peerUdp));
         if (!server && stage > 0)
             QVERIFY(peer.listen(ports.tcp));
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QTcpSocket *c = server && stage >= 1 ? peer.connectTo(ports.tcp) : nullptr;
             if (server) {
                 if (stage >= 1)
@@ -467,7 +467,7 @@ private slots:
             QVERIFY(d.UDPServer1->Active());
             QTest::mouseClick(d.Button1, Qt::LeftButton);
             QVERIFY(!d.isVisible());
-        });
+        }));
         QCOMPARE(d.ResultCode, -1);
         QCOMPARE(openParts(d), QString());
         QVERIFY(!d.Image1->isVisible() && !d.Panel1->isVisible());
@@ -476,7 +476,7 @@ private slots:
         QVERIFY(udpPortFree(ports.udp));
         const int probes = int(peer.datagramsOfType(1).size());
 
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QCOMPARE(d.ResultCode, -1);
             QCOMPARE(d.PeerUdpPort, ports.peerUdp);
             QVERIFY(d.Image1->isVisible() && !d.Panel1->isVisible());
@@ -486,7 +486,7 @@ private slots:
                 peer.connectTo(ports.tcp);
                 QTRY_COMPARE(d.Panel1->text(), kAccepted);
             }
-        });
+        }));
         QCOMPARE(int(peer.datagramsOfType(1).size()), probes);
         QCOMPARE(openParts(d), QString());
     }

@@ -63,7 +63,7 @@ private slots:
         peer.answerTcp = !reset;
         if (reset)
             QVERIFY(peer.listen(ports.tcp));
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             if (reset) {
                 QTRY_COMPARE(peer.received.size(), 1); // the hello, left unanswered
                 resetConnection(peer.connections[0]);
@@ -73,7 +73,7 @@ private slots:
                 QVERIFY(peer.listen(ports.tcp));
             }
             QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), kLinkMs);
-        });
+        }));
         QCOMPARE(d.ResultCode, 0);
         QCOMPARE(d.LossRating, QStringLiteral("没有丢包"));
     }
@@ -109,7 +109,7 @@ private slots:
         QVERIFY(udp);
         if (!server)
             QVERIFY(peer.listen(ports.tcp));
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QTest::qWait(4 * kTestRetryMs); // staging: several retries go by
             QCOMPARE(messages.boxes.size(), 1);
             QCOMPARE(openParts(d), udpHeld ? QStringLiteral("Timer1") : QStringLiteral("Timer1 UDPServer1"));
@@ -121,7 +121,7 @@ private slots:
                 peer.connectTo(ports.tcp);
             }
             QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), kLinkMs);
-        });
+        }));
         QCOMPARE(d.ResultCode, 0);
         QCOMPARE(d.LossRating, QStringLiteral("没有丢包"));
         QCOMPARE(d.PeerUdpPort, udp->localPort());
@@ -152,7 +152,7 @@ private slots:
         QUdpSocket *udp = peer.bindUdp(0);
         QUdpSocket *other = peer.bindUdp(0, kStranger);
         QVERIFY(udp && other && peer.bindUdp(ports.peerUdp));
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QTcpSocket *c = nullptr;
             auto negotiateTo = [&](int step) {
                 if (!c && step >= 1) {
@@ -180,7 +180,7 @@ private slots:
             peer.sendDatagram(le32(0), 0, udp);
             QTRY_VERIFY(d.TimerSpeedTest->isActive());
             QCOMPARE(d.PeerUdpPort, udp->localPort());
-        });
+        }));
     }
 
     // A stranger answers every probe at once, in the silent peer's place: nothing counts. Its
@@ -210,13 +210,13 @@ private slots:
         };
         if (!server)
             QVERIFY(peer.listen(ports.tcp));
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             if (server)
                 peer.connectTo(ports.tcp);
             QTRY_VERIFY(d.TimerSpeedTest->isActive());
             peer.sendDatagram(speedDatagram(1, 7), 0, stranger);
             QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), kLinkMs);
-        });
+        }));
         QCOMPARE(d.ResultCode, 0);
         const auto &measured = speedTestCounters().Rtt;
         QCOMPARE(QList<int>(measured.begin(), measured.end()), QList<int>(10, -1));
@@ -241,12 +241,12 @@ private slots:
         peer.dialogUdpPort = ports.udp;
         QVERIFY(peer.bindUdp(ports.peerUdp) && peer.listen(ports.tcp));
         QUdpSocket holder;
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QTRY_VERIFY(d.TimerSpeedTest->isActive());
             d.UDPServer1->SetActive(false);
             QVERIFY(holder.bind(QHostAddress::AnyIPv4, ports.udp, QAbstractSocket::DontShareAddress));
             QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), kLinkMs);
-        });
+        }));
         QCOMPARE(d.ResultCode, 0);
         QCOMPARE(messages.boxes.size(), 1);
         QVERIFY2(messages.boxes[0].text.startsWith(QStringLiteral("Could not bind socket.")),

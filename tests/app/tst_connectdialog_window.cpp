@@ -127,7 +127,7 @@ private slots:
         QSignalSpy clicks(ownerButton, &QPushButton::clicked);
         TFormConnect d(&owner, ports.options());
         d.SetRole(1);
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QCOMPARE(QApplication::activeModalWidget(), &d);
             QCOMPARE(d.windowModality(), Qt::ApplicationModal);
             QVERIFY(qAbs(d.geometry().center().x() - owner.geometry().center().x()) <= 1);
@@ -148,7 +148,7 @@ private slots:
             else
                 d.CloseDialog();
             QVERIFY(!d.isVisible());
-        });
+        }));
         QCOMPARE(d.result(), int(QDialog::Rejected));
         QCOMPARE(d.ResultCode, -1);
         QCOMPARE(openParts(d), QString());
@@ -204,7 +204,7 @@ private slots:
             QVERIFY(udpHolder.bind(QHostAddress::AnyIPv4, ports.udp, QAbstractSocket::DontShareAddress));
         TFormConnect d(nullptr, options);
         d.SetRole(1);
-        runModal(d, [&] {
+        QVERIFY(runModal(d, [&] {
             QVERIFY(!messages.boxes.isEmpty());
             const RecordedBox box = messages.boxes.first();
             const QString expected = boxText.contains(QLatin1String("%1")) ? boxText.arg(folder.path()) : boxText;
@@ -214,7 +214,7 @@ private slots:
             QCOMPARE(openParts(d), open);
             QCOMPARE(d.ResultCode, -1);
             QTest::mouseClick(d.Button1, Qt::LeftButton);
-        });
+        }));
         QCOMPARE(openParts(d), QString());
         tcpHolder.close();
         udpHolder.close();
@@ -224,7 +224,7 @@ private slots:
             QFile::remove(gif);
             QVERIFY(QFile::copy(stageDir() + QStringLiteral("/Lib/sending.gif"), gif));
         }
-        runModal(d, [&] { QCOMPARE(openParts(d), QStringLiteral("Timer1 ServerSocket1 UDPServer1")); });
+        QVERIFY(runModal(d, [&] { QCOMPARE(openParts(d), QStringLiteral("Timer1 ServerSocket1 UDPServer1")); }));
     }
 
     // The SERVER's retry keeps trying a port another program holds, but the player is told
@@ -237,7 +237,7 @@ private slots:
         TFormConnect d(nullptr, ports.options());
         d.SetRole(1);
         for (int show = 1; show <= 2; ++show) {
-            runModal(d, [&] {
+            QVERIFY(runModal(d, [&] {
                 QElapsedTimer waited;
                 waited.start();
                 // Several retries go by.
@@ -249,7 +249,7 @@ private slots:
                     tcpHolder.close();
                     QTRY_VERIFY_WITH_TIMEOUT(d.ServerSocket1->Active(), 20 * kTestRetryMs + 5000);
                 }
-            });
+            }));
         }
         QCOMPARE(messages.boxes.size(), 2);
         messages.boxes.clear();

@@ -647,16 +647,20 @@ private slots:
         if (withInterface)
             script += QStringLiteral("ip link add v0 type veth peer name v1; ip addr add 10.9.8.7/24 dev v0; "
                                      "ip link set v0 up; ");
-        script += QStringLiteral("exec \"$0\" --child localip");
-        QProcess p;
-        p.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("-m"), QStringLiteral("-u"),
-                                            QStringLiteral("--propagation"), QStringLiteral("private"),
-                                            QStringLiteral("sh"), QStringLiteral("-c"), script,
-                                            QCoreApplication::applicationFilePath(), hostsFile});
-        QVERIFY(p.waitForFinished(30000));
+        // The namespaces are probed with a trivial command first: only their absence is a skip,
+        // a child that then fails is a failure.
+        const auto inNamespaces = [&](QProcess &p, const QString &last) {
+            p.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("-m"), QStringLiteral("-u"),
+                                                QStringLiteral("--propagation"), QStringLiteral("private"),
+                                                QStringLiteral("sh"), QStringLiteral("-c"), script + last,
+                                                QCoreApplication::applicationFilePath(), hostsFile});
+            return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        };
+        QProcess probe, p;
+        if (!inNamespaces(probe, QStringLiteral("exec true")))
+            QSKIP(qPrintable(QStringLiteral("no private namespaces here: ") + QString::fromLocal8Bit(probe.readAllStandardError())));
+        QVERIFY2(inNamespaces(p, QStringLiteral("exec \"$0\" --child localip")), p.readAllStandardError().constData());
         const QByteArray address = keyValues(p.readAllStandardOutput()).value("address");
-        if (address.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("no private namespaces here: ") + QString::fromLocal8Bit(p.readAllStandardError())));
         QCOMPARE(QString::fromLatin1(address), expected);
     }
 };

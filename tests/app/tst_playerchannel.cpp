@@ -5,6 +5,7 @@
 #include "core/playerchannel.h"
 #include "external/companion.h"
 #include "net/LoopbackPeer.h"
+#include "support/ChannelWire.h"
 #include "support/FakeNotifications.h"
 #include "support/FakeTrayHost.h"
 #include "support/QuietDesktop.h"
@@ -17,7 +18,7 @@
 
 using namespace bramblet;
 using namespace bramblet::test;
-using bramblet::playerchannel::ChannelKey;
+using bramblet::test::kWireKey;
 
 namespace {
 
@@ -73,7 +74,7 @@ QByteArray wire(const QList<QByteArray> &records)
     QByteArray out;
     for (const QByteArray &r : records)
         for (int i = 0; i < r.size(); ++i)
-            out += static_cast<char>(r[i] ^ static_cast<char>(ChannelKey[static_cast<std::size_t>(i % 4)]));
+            out += static_cast<char>(r[i] ^ static_cast<char>(kWireKey[static_cast<std::size_t>(i % 4)]));
     return out;
 }
 

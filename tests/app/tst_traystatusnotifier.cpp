@@ -4,7 +4,7 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
-#include "support/PrivateDisplay.h"
+#include "support/DesktopSession.h"
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 
@@ -14,7 +14,6 @@
 #include <QDBusPendingCall>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -24,8 +23,6 @@ using namespace bramblet;
 
 namespace {
 
-QString skipReason;
-QString busAddress;
 
 } // namespace
 
@@ -71,11 +68,11 @@ class TestTrayStatusNotifier : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!skipReason.isEmpty())
-            QSKIP(qPrintable(skipReason));
+        if (!test::currentDesktop()->skipReason.isEmpty())
+            QSKIP(qPrintable(test::currentDesktop()->skipReason));
         watcherThread.start();
         watcher.moveToThread(&watcherThread);
-        desktop = QDBusConnection::connectToBus(busAddress, QStringLiteral("desktop"));
+        desktop = QDBusConnection::connectToBus(test::currentDesktop()->busAddress, QStringLiteral("desktop"));
         QVERIFY2(desktop.isConnected(), qPrintable(desktop.lastError().message()));
         // The watcher's D-Bus side is made in its own thread.
         bool registered = false;
@@ -145,33 +142,7 @@ private:
 
 int main(int argc, char *argv[])
 {
-    test::PrivateDisplay display;
-    QTemporaryDir runtime; // made before Qt runs; removed after it
-    if (!runtime.isValid()) {
-        skipReason = QStringLiteral("no temporary folder");
-    } else if (!display.start()) {
-        skipReason = QStringLiteral("no X display: ") + display.reason();
-    } else {
-        busAddress = QString::fromStdString(display.startSessionBus(runtime.path().toStdString()));
-        if (busAddress.isEmpty())
-            skipReason = QStringLiteral("no session bus: ") + display.reason();
-    }
-    if (skipReason.isEmpty()) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        qputenv("DISPLAY", display.display().toLocal8Bit());
-        // Qt's tray looks for the watcher on the session bus; this one is ours alone.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress.toLocal8Bit());
-        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    }
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        TestTrayStatusNotifier test;
-        status = QTest::qExec(&test, argc, argv);
-    }
-    display.stop();
-    return status;
+    return test::runOnPrivateDesktop<TestTrayStatusNotifier>(argc, argv, test::TrayHost::SessionBus);
 }
 
 #include "tst_traystatusnotifier.moc"

@@ -3,14 +3,12 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
-#include "support/QuietDesktop.h"
-#include "support/PrivateDisplay.h"
-#include "support/RecordingMessages.h"
+#include "support/DesktopSession.h"
+#include "support/MainWindowRig.h"
 
 #include <QApplication>
 #include <QProcess>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
 
@@ -20,8 +18,6 @@ using namespace bramblet;
 
 namespace {
 
-test::PrivateDisplay *theDisplay = nullptr;
-QString skipReason;
 
 QWidget *visibleWidgetOfClass(const char *className)
 {
@@ -63,14 +59,11 @@ class TestTrayXvfb : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!skipReason.isEmpty())
-            QSKIP(qPrintable(skipReason));
+        if (!test::currentDesktop()->skipReason.isEmpty())
+            QSKIP(qPrintable(test::currentDesktop()->skipReason));
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 15000);
-        services.messages = &messages;
-        bramblet::test::quietDesktop(services);
-        services.quitApplication = [this] { ++quits; };
-        form = std::make_unique<TBrambletMainForm>(services);
-        form->show();
+        rig.services.trayHost = {}; // the program's own: the real tray
+        rig.make().show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
 
@@ -142,7 +135,7 @@ private slots:
     {
         form->showMinimized();
         QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000);
-        theDisplay->stopTrayHosts();
+        test::currentDesktop()->display.stopTrayHosts();
         // The window hid in a tray that is gone: it comes back by itself.
         QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
         form->showMinimized();
@@ -152,7 +145,7 @@ private slots:
         QTRY_VERIFY(turned);
         QVERIFY(form->isVisible()); // an ordinary minimise now
 
-        QVERIFY(theDisplay->startTrayHost());
+        QVERIFY(test::currentDesktop()->display.startTrayHost());
         QTRY_VERIFY_WITH_TIMEOUT(form->TrayIcon1->host().trayAvailable(), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QSystemTrayIconSys") != nullptr, 10000);
         form->TrayIcon1->RestoreMainWindow();
@@ -164,40 +157,14 @@ private slots:
     void cleanupTestCase() { form.reset(); }
 
 private:
-    test::RecordingMessages messages;
-    MainFormServices services;
-    int quits = 0;
-    std::unique_ptr<TBrambletMainForm> form;
+    test::MainWindowRig rig;
+    std::unique_ptr<TBrambletMainForm> &form = rig.form;
+    int &quits = rig.quits;
 };
 
 int main(int argc, char *argv[])
 {
-    test::PrivateDisplay display;
-    theDisplay = &display;
-    QTemporaryDir runtime; // made before Qt runs; removed after it
-    if (!display.start()) {
-        skipReason = QStringLiteral("no X display: ") + display.reason();
-    } else if (!display.startTrayHost()) {
-        skipReason = QStringLiteral("no tray host: ") + display.reason();
-    } else {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        qputenv("DISPLAY", display.display().toLocal8Bit());
-        // Without a session bus Qt docks into the X11 tray and draws its own balloons.
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-        if (runtime.isValid()) {
-            QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                      QFileDevice::ExeOwner);
-            qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-        }
-    }
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        TestTrayXvfb test;
-        status = QTest::qExec(&test, argc, argv);
-    }
-    display.stop();
-    return status;
+    return test::runOnPrivateDesktop<TestTrayXvfb>(argc, argv, test::TrayHost::X11Tray);
 }
 
 #include "tst_trayxvfb.moc"

@@ -1,6 +1,7 @@
 #include "core/errors.h"
 #include "core/playerchannel.h"
 
+#include "support/ChannelWire.h"
 #include "support/TestText.h"
 
 #include <QtTest>
@@ -11,6 +12,7 @@ using namespace bramblet::playerchannel;
 
 using bramblet::test::strings;
 using bramblet::test::bytesOf;
+using bramblet::test::kWireKey;
 
 namespace {
 
@@ -58,7 +60,7 @@ private slots:
         scramble(s);
         QVERIFY(data != original);
         for (int i = 0; i < data.size(); ++i)
-            QCOMPARE(std::uint8_t(data[i] ^ original[i]), ChannelKey[std::size_t(i) % 4]);
+            QCOMPARE(std::uint8_t(data[i] ^ original[i]), kWireKey[std::size_t(i) % 4]);
         scramble(s);
         QCOMPARE(data, original);
     }
@@ -67,10 +69,13 @@ private slots:
     {
         const QByteArray r = record(1, 7, payloadOf(0x0123, 'x'));
         QCOMPARE(r.size(), qsizetype(24 + 0x0123));
-        QCOMPARE(std::uint8_t(r[0] ^ ChannelKey[0]), std::uint8_t(1));
-        QCOMPARE(std::uint8_t(r[1] ^ ChannelKey[1]), std::uint8_t(7));
-        QCOMPARE(std::uint8_t(r[2] ^ ChannelKey[2]), std::uint8_t(0x01)); // most significant first
-        QCOMPARE(std::uint8_t(r[3] ^ ChannelKey[3]), std::uint8_t(0x23));
+        QCOMPARE(std::uint8_t(r[0] ^ kWireKey[0]), std::uint8_t(1));
+        QCOMPARE(std::uint8_t(r[1] ^ kWireKey[1]), std::uint8_t(7));
+        QCOMPARE(std::uint8_t(r[2] ^ kWireKey[2]), std::uint8_t(0x01)); // most significant first
+        QCOMPARE(std::uint8_t(r[3] ^ kWireKey[3]), std::uint8_t(0x23));
+        // A whole record as its peers send it: header, 20 zero bytes, "hi", all scrambled.
+        const QByteArray wire = QByteArray("\x4A\x1A\xA7\x60") + QByteArray("\x4B\x1D\xA7\x62").repeated(5) + "\x23\x74";
+        QCOMPARE(record(1, 7, "hi"), wire);
         QVERIFY_THROWS_EXCEPTION(bramblet::Error, encodeRecord(0, 0, bytesOf(QByteArray(65536, 'z'))));
     }
 

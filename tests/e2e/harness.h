@@ -6,6 +6,7 @@
 // companion components. Everything is checked from outside.
 
 #include "support/PrivateEtc.h"
+#include "support/StagedCopy.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -255,26 +256,30 @@ public:
         return writeBytes(hostsPath(), hostsContent) ? QString() : QStringLiteral("cannot write the hosts file");
     }
 
-    // Starts the copy in namespace `ns` on `display`. Extra environment as NAME=value.
-    bool start(const QString &ns, const QString &display, const QStringList &extraEnv = {})
+    // Starts the copy in namespace `ns` (none: this one) on `display` (none: offscreen), after
+    // the shell commands `afterMount` in its private /etc. Extra environment as NAME=value.
+    // A backup the machine may hold is hidden by default: each copy starts with none.
+    bool start(const QString &ns, const QString &display, const QStringList &extraEnv = {},
+               const QString &afterMount = QStringLiteral("rm -f /etc/hosts.bak"))
     {
-        QStringList env = {QStringLiteral("DISPLAY=") + display,
-                           QStringLiteral("XDG_RUNTIME_DIR=") + runtimeDir(),
+        QStringList env = {QStringLiteral("XDG_RUNTIME_DIR=") + runtimeDir(),
                            QStringLiteral("BRAMBLET_UI_LOG=") + uiLog(),
                            QStringLiteral("BRAMBLET_COMPANION_LOG=") + companionLog(),
-                           QStringLiteral("QT_QPA_PLATFORM=xcb"),
+                           display.isEmpty() ? QStringLiteral("QT_QPA_PLATFORM=offscreen") : QStringLiteral("QT_QPA_PLATFORM=xcb"),
                            QStringLiteral("LANG=C.UTF-8"),
                            QStringLiteral("ASAN_OPTIONS=detect_leaks=0"),
                            QStringLiteral("HOME=") + root()};
+        if (!display.isEmpty())
+            env << QStringLiteral("DISPLAY=") + display;
         env += extraEnv;
         const QStringList command = QStringList{QStringLiteral("env"), QStringLiteral("-u"), QStringLiteral("DBUS_SESSION_BUS_ADDRESS")} +
                                     env + QStringList{programDir() + QStringLiteral("/Bramblet")};
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.setStandardOutputFile(dir_.filePath(QStringLiteral("output.log")));
-        // A backup the machine may hold is hidden too: each copy starts with none.
-        process_.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns} +
-                                                 bramblet::test::privateEtcCommand(root(), command,
-                                                                                   QStringLiteral("rm -f /etc/hosts.bak")));
+        QStringList line = bramblet::test::privateEtcCommand(root(), command, afterMount);
+        if (!ns.isEmpty())
+            line = QStringList{QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), ns} + line;
+        process_.start(line.first(), line.mid(1));
         return process_.waitForStarted(5000);
     }
 
@@ -282,15 +287,18 @@ public:
 
     bool waitForExit(int timeoutMs) { return process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs); }
 
+    // Ends the copy and whatever it started (its local server outlives a killed program).
     void stop()
     {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(3000);
+            }
         }
+        if (dir_.isValid())
+            bramblet::test::endProgramsIn(programDir());
     }
 
 private:

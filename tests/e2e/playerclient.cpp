@@ -1,7 +1,7 @@
 // A player of the channel, for the whole-link test: connects to HOST PORT and sends a fixed
 // scenario of scrambled records, split, joined, large, zero-length and a reset, then a
 // second connection that ends in an orderly close. Prints one line per step.
-#include "core/playerchannel.h"
+#include "support/ChannelWire.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,10 +16,11 @@
 #include <thread>
 #include <vector>
 
-using bramblet::playerchannel::encodeRecord;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
+
+using bramblet::test::wireRecord;
 
 int connectTo(const char *host, int port)
 {
@@ -83,14 +84,14 @@ int main(int argc, char *argv[])
         return 1;
     }
     // A record split over two sends.
-    const Bytes r1 = encodeRecord(1, 7, payload("hello"));
+    const Bytes r1 = wireRecord(1, 7, payload("hello"));
     sendAll(first, Bytes(r1.begin(), r1.begin() + 10));
     breather();
     sendAll(first, Bytes(r1.begin() + 10, r1.end()));
     breather();
     // Two records in one send, the first without payload.
-    Bytes joined = encodeRecord(1, 8, {});
-    const Bytes r3 = encodeRecord(2, 9, payload("abc"));
+    Bytes joined = wireRecord(1, 8, {});
+    const Bytes r3 = wireRecord(2, 9, payload("abc"));
     joined.insert(joined.end(), r3.begin(), r3.end());
     sendAll(first, joined);
     breather();
@@ -98,11 +99,11 @@ int main(int argc, char *argv[])
     Bytes big(65535);
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<std::uint8_t>(i * 7);
-    sendAll(first, encodeRecord(1, 5, big));
+    sendAll(first, wireRecord(1, 5, big));
     breather();
     // A reset, and in the same send a record that must never reach the library.
-    Bytes reset = encodeRecord(0, 3, {});
-    const Bytes after = encodeRecord(1, 6, payload("dropped"));
+    Bytes reset = wireRecord(0, 3, {});
+    const Bytes after = wireRecord(1, 6, payload("dropped"));
     reset.insert(reset.end(), after.begin(), after.end());
     sendAll(first, reset);
     std::printf("first closed by peer: %s\n", closedByPeer(first) ? "yes" : "no");
@@ -113,7 +114,7 @@ int main(int argc, char *argv[])
         std::printf("cannot connect again\n");
         return 1;
     }
-    sendAll(second, encodeRecord(1, 1, payload("bye")));
+    sendAll(second, wireRecord(1, 1, payload("bye")));
     breather();
     close(second);
     std::printf("done\n");

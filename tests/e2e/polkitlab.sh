@@ -10,6 +10,7 @@
 #   gui USER NS DISPLAY PROGRAM ENVFILE -> "pid N": PROGRAM as USER in NS (environment from ENVFILE)
 #   peer NS ADDRESS HELPER OUTFILE     -> "pid N": the CLIENT side, as root, in NS
 #   run NS PROGRAM ARG ARGS...         -> "done N": PROGRAM as root in NS to its end, its exit status
+#   check USER ACTION                  -> "exit N": pkcheck's answer for a process of USER
 # It ends when its input ends, and ends what it started; the namespaces and the mounts go
 # with it.
 set -eu
@@ -26,6 +27,11 @@ while [ ! -S /run/dbus/system_bus_socket ] && [ $i -lt 100 ]; do sleep 0.1; i=$(
 pids="$pids $!"
 i=0
 while ! pkaction >/dev/null 2>&1 && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+if ! pkaction >/dev/null 2>&1; then
+    echo "polkit did not answer (pkaction); see $lab/polkitd.log" >&2
+    kill $pids 2>/dev/null || true
+    exit 1
+fi
 
 ip netns add plA
 ip netns add plB
@@ -59,6 +65,13 @@ while read -r what a b c d e; do
         # shellcheck disable=SC2086 # the last field holds the rest of the arguments
         ip netns exec "$a" "$b" "$c" "$d" $e >/dev/null 2>&1 || status=$?
         echo "done $status"
+        ;;
+    check)
+        # 0 authorised, 1 not authorised, 2 authentication required.
+        code=0
+        setpriv --reuid="$(id -u "$a")" --regid="$(id -g "$a")" --init-groups \
+            sh -c 'exec pkcheck --action-id "$0" --process $$' "$b" >/dev/null 2>&1 || code=$?
+        echo "exit $code"
         ;;
     *) echo "unknown" ;;
     esac

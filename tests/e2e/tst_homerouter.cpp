@@ -128,6 +128,9 @@ NFT
     static QStringList mappings()
     {
         const CommandResult r = upnpc({QStringLiteral("-l")});
+        // A list that upnpc could not fetch is no empty list: it stands out in any comparison.
+        if (r.exitCode != 0 || !r.output.contains(QStringLiteral("ExternalIPAddress = ") + kExternal))
+            return {QStringLiteral("upnpc -l failed or saw no router (exit %1): %2").arg(r.exitCode).arg(r.output)};
         QStringList out;
         static const QRegularExpression entry(QStringLiteral("^\\s*\\d+\\s+(TCP|UDP)\\s+(\\d+->[\\d.]+:\\d+)"));
         for (const QString &line : r.output.split(QLatin1Char('\n'))) {

@@ -62,13 +62,18 @@ class TestPolkitLink : public QObject {
     QString upper() const { return lab.filePath(QStringLiteral("etc")); }
     QString hostsPath() const { return upper() + QStringLiteral("/hosts"); }
 
-    // One command to the lab machine; the process number it answers, or 0.
-    qint64 command(const QString &line)
+    // One command to the lab machine and its answer, empty when none came.
+    QString ask(const QString &line)
     {
         machine.write((line + QLatin1Char('\n')).toUtf8());
         if (!waitFor([&] { machine.waitForReadyRead(100); return machine.canReadLine(); }, 15000))
-            return 0;
-        const QString answer = QString::fromUtf8(machine.readLine()).trimmed();
+            return {};
+        return QString::fromUtf8(machine.readLine()).trimmed();
+    }
+    // The process number a command answers, or 0.
+    qint64 command(const QString &line)
+    {
+        const QString answer = ask(line);
         return answer.startsWith(QStringLiteral("pid ")) ? answer.mid(4).toLongLong() : 0;
     }
 
@@ -163,8 +168,11 @@ private slots:
         if (!waitFor([&] { machine.waitForReadyRead(100); return machine.canReadLine() || machine.state() == QProcess::NotRunning; },
                      60000) ||
             machine.readLine().trimmed() != "ready")
-            QSKIP(qPrintable(QStringLiteral("the lab machine did not come up: ") + QString::fromLocal8Bit(machine.readAllStandardError())));
+            QFAIL(qPrintable(QStringLiteral("the lab machine did not come up: ") + QString::fromLocal8Bit(machine.readAllStandardError())));
     }
+
+    // Whatever the test's program started (its local server outlives a killed program).
+    void cleanup() { bramblet::test::endProgramsIn(lab.filePath(QStringLiteral("prog"))); }
 
     void cleanupTestCase()
     {
@@ -175,6 +183,7 @@ private slots:
                 machine.waitForFinished(5000);
             }
         }
+        bramblet::test::endProgramsIn(lab.filePath(QStringLiteral("prog")));
         display.stop();
     }
 
@@ -199,6 +208,10 @@ private slots:
         for (const QString &box : boxes(uiLog))
             QVERIFY2(!box.contains(QStringLiteral("\terror\t")), qPrintable(box));
 
+        // The local server has started: the kill cannot fall between its start and the test's
+        // clean-up, which ends it.
+        QVERIFY(waitFor([&] { return readText(lab.filePath(kAllowed.name + QStringLiteral("/companion.log"))).contains(QStringLiteral("Ostrel\t")); },
+                        30000));
         QCOMPARE(::kill(pid_t(gui), SIGKILL), 0);
         const auto ours = [&] { return QDir(upper()).entryList({QStringLiteral("hosts*")}, QDir::Files | QDir::Hidden); };
         QVERIFY2(waitFor([&] { return readBytes(hostsPath()) == kOriginal && ours() == QStringList{QStringLiteral("hosts")}; }, 5000),
@@ -210,6 +223,8 @@ private slots:
         QString uiLog;
         const qint64 gui = startGui(kRefused, uiLog);
         QVERIFY(gui > 0);
+        // polkit itself refuses this user, not merely a missing polkit.
+        QCOMPARE(ask(QStringLiteral("check %1 org.freedesktop.policykit.exec").arg(kRefused.name)), QStringLiteral("exit 1"));
         QVERIFY(waitFor([&] { return boxes(uiLog).join(QLatin1Char('\n')).contains(kNotAdministrator); }, 30000));
         QVERIFY(waitFor([&] { return readText(uiLog).contains(QStringLiteral("\nballoon\t")); }, 30000));
 

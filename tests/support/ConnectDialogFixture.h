@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <memory>
+
 namespace bramblet::test {
 
 inline constexpr int kTestRetryMs = 200;
@@ -45,15 +47,27 @@ struct DialogPorts {
 
 // Runs `script` inside the dialog's modal loop and returns once the dialog has closed. A
 // script that stops early (a failed check) leaves the dialog open; it is closed here, so the
-// caller always gets control back.
-template <class F> void runModal(TFormConnect &dialog, F script)
+// caller always gets control back. False when the dialog returned without entering its loop,
+// so the script never ran: the caller checks it, or every check inside passes unseen.
+template <class F> [[nodiscard]] bool runModal(TFormConnect &dialog, F script)
 {
-    QTimer::singleShot(0, &dialog, [&dialog, &script] {
-        script();
-        if (dialog.isVisible())
-            dialog.CloseDialog();
-    });
+    // A call left queued after this returns finds `open` false and touches nothing else.
+    const auto open = std::make_shared<bool>(true);
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        &dialog,
+        [&dialog, &script, &ran, open] {
+            if (!*open)
+                return;
+            ran = true;
+            script();
+            if (dialog.isVisible())
+                dialog.CloseDialog();
+        },
+        Qt::QueuedConnection);
     dialog.ShowModal();
+    *open = false;
+    return ran;
 }
 
 // Every socket and timer of the dialog is closed.

@@ -1,11 +1,16 @@
 #pragma once
 
 #include "TempRuntime.h"
+#include "platform/processes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+
+#include <chrono>
+#include <csignal>
+#include <sys/types.h>
 
 namespace bramblet::test {
 
@@ -39,6 +44,21 @@ inline QList<QByteArray> logLines(const QString &path)
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+// Ends every process that runs one of a program copy's executables: the program, the local
+// server it started, its hosts guard. SIGTERM first (a guard then puts the hosts file back),
+// SIGKILL for what is left, each by its own process id. A copy's own paths reach only the
+// test's own processes.
+inline void endProgramsIn(const QString &programDir)
+{
+    for (const char *file : {"Bramblet", "Lib/Ostrel", "bramblet-hosts-guard"}) {
+        const QString path = QDir(programDir).filePath(QString::fromLatin1(file));
+        platform::endProgram(path, std::chrono::seconds(5));
+        for (const qint64 pid : platform::processesRunning(path))
+            if (pid > 0)
+                ::kill(pid_t(pid), SIGKILL);
+    }
 }
 
 } // namespace bramblet::test

@@ -1,0 +1,36 @@
+#pragma once
+
+// The player channel's bytes as its peers put them on the wire, written out here rather than
+// taken from the code under test: a wrong key or header layout fails every channel test.
+// No Qt, so the stand-in player links it too.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace bramblet::test {
+
+inline constexpr std::array<std::uint8_t, 4> kWireKey{0x4B, 0x1D, 0xA7, 0x62};
+
+// Byte i of a record, header included, XORed with key byte i mod 4.
+inline void scrambleWire(std::uint8_t *bytes, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] ^= kWireKey[i % 4];
+}
+
+// Flag, command, payload length most significant first, 20 zero bytes, the payload; scrambled.
+inline std::vector<std::uint8_t> wireRecord(std::uint8_t flag, std::uint8_t command,
+                                            const std::vector<std::uint8_t> &payload)
+{
+    std::vector<std::uint8_t> r(24, 0);
+    r[0] = flag;
+    r[1] = command;
+    r[2] = static_cast<std::uint8_t>(payload.size() >> 8);
+    r[3] = static_cast<std::uint8_t>(payload.size() & 0xFF);
+    r.insert(r.end(), payload.begin(), payload.end());
+    scrambleWire(r.data(), r.size());
+    return r;
+}
+
+} // namespace bramblet::test

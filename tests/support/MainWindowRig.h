@@ -1,0 +1,57 @@
+#pragma once
+
+// The main window with test doubles around it: boxes recorded, a quiet desktop, a fake tray
+// host, quits counted, and the hosts guard on the test's scratch hosts file (never the
+// machine's). A test sets what it needs in `services` before make(); what it leaves unset is
+// the program's own (QuietDesktop.h).
+
+#include "app/UnitDuetra.h"
+#include "support/FakeConnectDialog.h"
+#include "support/FakeTrayHost.h"
+#include "support/QuietDesktop.h"
+#include "support/RecordingMessages.h"
+
+#include <memory>
+
+namespace bramblet::test {
+
+struct MainWindowRig {
+    RecordingMessages messages;
+    MainFormServices services;
+    FakeTrayHost *host = nullptr;
+    FakeConnectDialog *dialog = nullptr;
+    int quits = 0;
+    std::unique_ptr<TBrambletMainForm> form;
+
+    MainWindowRig()
+    {
+        services.messages = &messages;
+        services.quitApplication = [this] { ++quits; };
+        services.trayHost = [this] {
+            auto h = std::make_unique<FakeTrayHost>();
+            host = h.get();
+            return std::unique_ptr<ITrayHost>(std::move(h));
+        };
+    }
+    MainWindowRig(const MainWindowRig &) = delete;
+    MainWindowRig &operator=(const MainWindowRig &) = delete;
+
+    // A connect dialog whose outcome the test sets, instead of the real one.
+    void fakeDialog()
+    {
+        services.createConnectDialog = [this](QWidget *) {
+            auto d = std::make_unique<FakeConnectDialog>();
+            dialog = d.get();
+            return std::unique_ptr<IConnectDialog>(std::move(d));
+        };
+    }
+
+    TBrambletMainForm &make()
+    {
+        quietDesktop(services);
+        form = std::make_unique<TBrambletMainForm>(services);
+        return *form;
+    }
+};
+
+} // namespace bramblet::test
