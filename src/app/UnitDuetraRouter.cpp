@@ -7,6 +7,7 @@
 #include "app/ErrorBox.h"
 #include "app/InterfaceLog.h"
 #include "app/MessageService.h"
+#include "app/Translation.h"
 #include "core/address.h"
 #include "core/negotiation.h"
 #include "core/router.h"
@@ -60,7 +61,7 @@ void TBrambletMainForm::createRouter()
         if (!clientPressed_)
             return;
         const router::Advice advice =
-            router::adviceForClient(failedAttempts, clientPeer_.toStdString(), negotiation::Port);
+            router::adviceForClient(failedAttempts, clientPeer_.toStdString(), negotiation::Port, qtTranslator());
         if (advice.kind != router::AdviceKind::Nothing) // said once: the same text is not logged again
             showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), QString::fromStdString(advice.text));
     });
@@ -80,14 +81,14 @@ void TBrambletMainForm::createRouter()
                                                                          QStringLiteral("路由器只接受永久映射，程序关闭时删除")});
             router::Advice advice;
             if (stage == IPortMapper::Stage::Discovered) {
-                advice = router::adviceAtStart(answer);
+                advice = router::adviceAtStart(answer, qtTranslator());
             } else if (stage == IPortMapper::Stage::Opened) {
                 // The router's word for this machine wins; the host name lookup may wait on a
                 // name server, so it runs only when the router gave none.
                 QString local;
                 if (!address::isDottedQuad(answer.lanAddress))
                     GetLocalIP(local);
-                advice = router::adviceForServer(answer, local.toStdString());
+                advice = router::adviceForServer(answer, local.toStdString(), qtTranslator());
             } else {
                 return;
             }

@@ -17,15 +17,20 @@ std::string portText(const LinkPort &port)
     return std::string(protocolName(port.protocol)) + ' ' + std::to_string(port.port);
 }
 
-std::string allPortsText()
+// The three ports in one phrase: "TCP 9001、UDP 5739、TCP 11881".
+std::string allPortsText(const texts::Translator &translator)
 {
-    std::string out;
-    for (const LinkPort &port : LinkPorts) {
-        if (!out.empty())
-            out += "、";
-        out += portText(port);
-    }
-    return out;
+    static_assert(LinkPorts.size() == 3, "the phrase names three ports");
+    return texts::fill(translator("router", BRAMBLET_TRANSLATE_NOOP("router", "%1、%2、%3")),
+                       {portText(LinkPorts[0]), portText(LinkPorts[1]), portText(LinkPorts[2])});
+}
+
+// The machine the forwarding must name: "本机 192.168.1.20", or "本机" when nothing is known.
+std::string hereText(const std::string &machine, const texts::Translator &translator)
+{
+    if (machine.empty())
+        return translator("router", BRAMBLET_TRANSLATE_NOOP("router", "本机"));
+    return texts::fill(translator("router", BRAMBLET_TRANSLATE_NOOP("router", "本机 %1")), {machine});
 }
 
 // The router's word for this machine wins: it is the address the forwarding must name.
@@ -41,15 +46,23 @@ bool usable(const RouterAnswer &answer)
     return answer.answered && classifyExternalAddress(answer.externalAddress) != AddressClass::Unusable;
 }
 
-Advice giveAddress(const RouterAnswer &answer)
+Advice say(AdviceKind kind, const texts::Translator &translator, const char *pattern, const std::vector<std::string> &args)
 {
-    return {AdviceKind::GiveAddress, "请把这个地址告诉对方：" + answer.externalAddress};
+    return {kind, texts::fill(translator("router", pattern), args)};
 }
 
-Advice sharedAddress(const RouterAnswer &answer)
+Advice giveAddress(const RouterAnswer &answer, const texts::Translator &translator)
 {
-    return {AdviceKind::SharedAddress, "路由器的外网地址 " + answer.externalAddress +
-                                           " 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。"};
+    return say(AdviceKind::GiveAddress, translator, BRAMBLET_TRANSLATE_NOOP("router", "请把这个地址告诉对方：%1"),
+               {answer.externalAddress});
+}
+
+Advice sharedAddress(const RouterAnswer &answer, const texts::Translator &translator)
+{
+    return say(AdviceKind::SharedAddress, translator,
+               BRAMBLET_TRANSLATE_NOOP("router", "路由器的外网地址 %1 是运营商的内部地址，外面连不进来。"
+                                                 "请让对方按 SERVER，你按 CLIENT。"),
+               {answer.externalAddress});
 }
 
 } // namespace
@@ -72,49 +85,54 @@ AddressClass classifyExternalAddress(std::string_view text)
     return AddressClass::Public;
 }
 
-Advice adviceAtStart(const RouterAnswer &answer)
+Advice adviceAtStart(const RouterAnswer &answer, const texts::Translator &translator)
 {
     if (!usable(answer))
         return {};
     if (classifyExternalAddress(answer.externalAddress) != AddressClass::Public)
-        return sharedAddress(answer);
-    return giveAddress(answer);
+        return sharedAddress(answer, translator);
+    return giveAddress(answer, translator);
 }
 
-Advice adviceForServer(const RouterAnswer &answer, std::string_view localAddress)
+Advice adviceForServer(const RouterAnswer &answer, std::string_view localAddress, const texts::Translator &translator)
 {
-    const std::string machine = machineAddress(answer, localAddress);
-    const std::string here = machine.empty() ? std::string("本机") : "本机 " + machine;
+    const std::string here = hereText(machineAddress(answer, localAddress), translator);
     if (!usable(answer))
-        return {AdviceKind::NoRouter, "路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 " +
-                                          allPortsText() + " 手动转发到" + here + "。"};
+        return say(AdviceKind::NoRouter, translator,
+                   BRAMBLET_TRANSLATE_NOOP("router", "路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，"
+                                                     "请在路由器上把 %1 手动转发到%2。"),
+                   {allPortsText(translator), here});
     if (classifyExternalAddress(answer.externalAddress) != AddressClass::Public)
-        return sharedAddress(answer);
+        return sharedAddress(answer, translator);
     for (const PortAnswer &port : answer.ports) {
         if (port.outcome == PortOutcome::Conflict)
-            return {AdviceKind::Conflict, "路由器上的 " + portText(port.port) +
-                                              " 端口已转发给另一台电脑。请在路由器上删除那条转发或改为" + here +
-                                              "，或请对方按 SERVER。"};
+            return say(AdviceKind::Conflict, translator,
+                       BRAMBLET_TRANSLATE_NOOP("router", "路由器上的 %1 端口已转发给另一台电脑。"
+                                                         "请在路由器上删除那条转发或改为%2，或请对方按 SERVER。"),
+                       {portText(port.port), here});
     }
     for (const PortAnswer &port : answer.ports) {
         if (port.outcome == PortOutcome::Refused)
-            return {AdviceKind::Refused, "路由器拒绝打开 " + portText(port.port) + " 端口（代码 " +
-                                             std::to_string(port.code) + "）。请在路由器上开启 UPnP，或手动把它转发到" +
-                                             here + "。"};
+            return say(AdviceKind::Refused, translator,
+                       BRAMBLET_TRANSLATE_NOOP("router", "路由器拒绝打开 %1 端口（代码 %2）。"
+                                                         "请在路由器上开启 UPnP，或手动把它转发到%3。"),
+                       {portText(port.port), std::to_string(port.code), here});
     }
     if (answer.ports.size() < LinkPorts.size()) // cut short: the ports not asked for count as refused
-        return {AdviceKind::Refused, "路由器没有打开全部端口。请在路由器上把 " + allPortsText() + " 手动转发到" +
-                                         here + "。"};
-    return giveAddress(answer);
+        return say(AdviceKind::Refused, translator,
+                   BRAMBLET_TRANSLATE_NOOP("router", "路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。"),
+                   {allPortsText(translator), here});
+    return giveAddress(answer, translator);
 }
 
-Advice adviceForClient(int failedAttempts, std::string_view peer, std::uint16_t port)
+Advice adviceForClient(int failedAttempts, std::string_view peer, std::uint16_t port, const texts::Translator &translator)
 {
     if (failedAttempts < ClientAttemptsBeforeAdvice)
         return {};
-    return {AdviceKind::ClientNoAnswer, "连接 " + std::string(peer) + " 的 TCP " + std::to_string(port) +
-                                            " 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 " +
-                                            allPortsText() + "；防火墙拦截。"};
+    return say(AdviceKind::ClientNoAnswer, translator,
+               BRAMBLET_TRANSLATE_NOOP("router", "连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；"
+                                                 "对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。"),
+               {std::string(peer), std::to_string(port), allPortsText(translator)});
 }
 
 const char *adviceKindName(AdviceKind kind)

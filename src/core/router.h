@@ -3,6 +3,8 @@
 // The home router: which ports a link needs from it, what its answers mean, and what the
 // player is told about them. The protocol clients that ask the router live in net/.
 
+#include "core/texts.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -66,19 +68,23 @@ enum class AdviceKind { Nothing, GiveAddress, NoRouter, Refused, Conflict, Share
 
 struct Advice {
     AdviceKind kind = AdviceKind::Nothing;
-    std::string text; // UTF-8, every character in GB2312; empty for Nothing
+    std::string text; // UTF-8, untranslated every character in GB2312; empty for Nothing
 };
 
+// Each advice is built in the language `translator` gives; the default is the source (Chinese) text.
+
 // After the search at start: the address to give when a usable router answered.
-Advice adviceAtStart(const RouterAnswer &answer);
+Advice adviceAtStart(const RouterAnswer &answer, const texts::Translator &translator = texts::untranslated);
 
 // After the SERVER's ports were asked for. `localAddress` is this machine's address for
 // forwarding by hand, used when the router did not tell it.
-Advice adviceForServer(const RouterAnswer &answer, std::string_view localAddress);
+Advice adviceForServer(const RouterAnswer &answer, std::string_view localAddress,
+                       const texts::Translator &translator = texts::untranslated);
 
 // A CLIENT whose connection attempts to `peer`:`port` got no answer; Nothing below three.
 inline constexpr int ClientAttemptsBeforeAdvice = 3;
-Advice adviceForClient(int failedAttempts, std::string_view peer, std::uint16_t port);
+Advice adviceForClient(int failedAttempts, std::string_view peer, std::uint16_t port,
+                       const texts::Translator &translator = texts::untranslated);
 
 // A short name for the interface log.
 const char *adviceKindName(AdviceKind kind);
