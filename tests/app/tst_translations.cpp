@@ -82,12 +82,14 @@ private slots:
         QXmlStreamReader xml(&ts);
         QString source;
         int messages = 0;
-        while (xml.readNextStartElement() || !xml.atEnd()) {
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
             if (xml.name() == QLatin1String("source")) {
-                source = xml.readElementText();
+                source = xml.readElementText(QXmlStreamReader::IncludeChildElements);
             } else if (xml.name() == QLatin1String("translation")) {
-                const QString translation = xml.readElementText();
-                QVERIFY2(placeholders(translation) == placeholders(source), qPrintable(source + u" → " + translation));
+                const QString translation = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                QVERIFY2(placeholders(translation) == placeholders(source), qPrintable(source + QStringLiteral(" → ") + translation));
                 ++messages;
             }
         }
