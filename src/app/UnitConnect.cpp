@@ -18,6 +18,7 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <exception>
@@ -96,9 +97,10 @@ TFormConnect::TFormConnect(QWidget *owner, ConnectDialogOptions options)
     // Created after Image1 so that it lies over it.
     Panel1 = new QLabel(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setGeometry(0, 24, 207, 41);
+    Panel1->setGeometry(0, 24, kClientWidth, kPanelHeight);
     Panel1->setFrameShape(QFrame::NoFrame);
     Panel1->setAlignment(Qt::AlignCenter);
+    Panel1->setWordWrap(true); // a translated status may take more than one line
     Panel1->setAutoFillBackground(true);
     Panel1->setFont(tahoma(13));
     Panel1->hide();
@@ -402,12 +404,23 @@ void TFormConnect::showStatus(const QString &text)
 {
     hideAnimation();
     Panel1->show();
-    Panel1->setText(text);
+    setStatusCaption(text);
 }
 
 void TFormConnect::setStatusCaption(const QString &text)
 {
     Panel1->setText(text);
+    fitStatus();
+}
+
+void TFormConnect::fitStatus()
+{
+    // The dialog grows by what a longer (translated) status needs below the panel's own two
+    // lines, and never cuts it; the Chinese texts fit in one line.
+    const int extra = std::max(0, Panel1->heightForWidth(kClientWidth) - kPanelHeight);
+    Panel1->setGeometry(0, 24, kClientWidth, kPanelHeight + extra);
+    Button1->move(64, 72 + extra);
+    setFixedSize(kClientWidth, kClientHeight + extra);
 }
 
 // ---- negotiation ----------------------------------------------------------------------------
