@@ -277,7 +277,7 @@ With another version, make sure the other player has the same one!</translation>
     </message>
     <message>
         <source>对方Bramblet版本太低或者网络不通</source>
-        <translation>The other player's Bramblet is too old, or the network is down</translation>
+        <translation>Opponent's Bramblet too old, or no network</translation>
     </message>
     <message>
         <source>确定</source>

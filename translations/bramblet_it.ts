@@ -277,7 +277,7 @@ Con un'altra versione, controlla che l'altro giocatore abbia la stessa!</transla
     </message>
     <message>
         <source>对方Bramblet版本太低或者网络不通</source>
-        <translation>Il Bramblet dell'altro giocatore è troppo vecchio, oppure la rete non funziona</translation>
+        <translation>Bramblet avversario troppo vecchio o rete assente</translation>
     </message>
     <message>
         <source>确定</source>
