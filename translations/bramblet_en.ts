@@ -44,7 +44,7 @@ With another version, make sure the other player has the same one!</translation>
     </message>
     <message>
         <source>不能正常联机？联机时有错误？</source>
-        <translation>Can't link up? Errors while linking?</translation>
+        <translation>Can&apos;t link up? Errors while linking?</translation>
     </message>
     <message>
         <source>请点我解决！</source>
@@ -101,7 +101,7 @@ With another version, make sure the other player has the same one!</translation>
     <name>bramblet::TBrambletMainForm</name>
     <message>
         <source>hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。本程序不会改动它，请手动删除其中含有%3和%4的两行。</source>
-        <translation>The hosts file %1 still carries this program's redirection of the game, but its backup %2 is gone. This program will not change it: please delete by hand the two lines in it that contain %3 and %4.</translation>
+        <translation>The hosts file %1 still carries this program&apos;s redirection of the game, but its backup %2 is gone. This program will not change it: please delete by hand the two lines in it that contain %3 and %4.</translation>
     </message>
     <message>
         <source>备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。请把它移走或改名，然后再连接。</source>
@@ -117,15 +117,15 @@ With another version, make sure the other player has the same one!</translation>
     </message>
     <message>
         <source>对方IP地址包含非法字符！</source>
-        <translation>The other player's IP address contains invalid characters!</translation>
+        <translation>The other player&apos;s IP address contains invalid characters!</translation>
     </message>
     <message>
         <source>对方IP地址为空！</source>
-        <translation>The other player's IP address is empty!</translation>
+        <translation>The other player&apos;s IP address is empty!</translation>
     </message>
     <message>
         <source>获得本机IP错误！</source>
-        <translation>Could not get this computer's IP address!</translation>
+        <translation>Could not get this computer&apos;s IP address!</translation>
     </message>
     <message>
         <source>连接成功</source>
@@ -144,7 +144,7 @@ With another version, make sure the other player has the same one!</translation>
     </message>
     <message>
         <source>正在返回客户端地址</source>
-        <translation>Sending back the client's address</translation>
+        <translation>Sending back the client&apos;s address</translation>
     </message>
     <message>
         <source>正在请求端口</source>
@@ -152,7 +152,7 @@ With another version, make sure the other player has the same one!</translation>
     </message>
     <message>
         <source>正在返回服务器地址</source>
-        <translation>Sending back the server's address</translation>
+        <translation>Sending back the server&apos;s address</translation>
     </message>
     <message>
         <source>返回地址有误，请求重传</source>
@@ -163,7 +163,7 @@ With another version, make sure the other player has the same one!</translation>
     <name>linksummary</name>
     <message>
         <source> 对方真实地址为：</source>
-        <translation> Opponent's address: </translation>
+        <translation> Opponent&apos;s address: </translation>
     </message>
     <message>
         <source> 速度：</source>
@@ -186,7 +186,7 @@ With another version, make sure the other player has the same one!</translation>
     </message>
     <message>
         <source>路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。</source>
-        <translation>The router's external address %1 is an internal address of your provider: nobody outside can connect in. Ask the other player to press SERVER, and press CLIENT yourself.</translation>
+        <translation>The router&apos;s external address %1 is an internal address of your provider: nobody outside can connect in. Ask the other player to press SERVER, and press CLIENT yourself.</translation>
     </message>
     <message>
         <source>路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。</source>
@@ -206,7 +206,7 @@ With another version, make sure the other player has the same one!</translation>
     </message>
     <message>
         <source>连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。</source>
-        <translation>TCP port %2 of %1 did not answer three times. Possible causes: the address was mistyped; the other player has not pressed SERVER yet; the other player's router does not forward %3; a firewall is in the way.</translation>
+        <translation>TCP port %2 of %1 did not answer three times. Possible causes: the address was mistyped; the other player has not pressed SERVER yet; the other player&apos;s router does not forward %3; a firewall is in the way.</translation>
     </message>
     <message>
         <source>%1、%2、%3</source>
@@ -277,7 +277,7 @@ With another version, make sure the other player has the same one!</translation>
     </message>
     <message>
         <source>对方Bramblet版本太低或者网络不通</source>
-        <translation>Opponent's Bramblet too old, or no network</translation>
+        <translation>Opponent&apos;s Bramblet too old, or no network</translation>
     </message>
     <message>
         <source>确定</source>

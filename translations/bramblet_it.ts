@@ -24,7 +24,7 @@
 如果为其他版本，也请确认对方和您的版本保持一致！</source>
         <translation>La versione del tuo gioco è: %1<byte value="xd"/>
 La migliore è la 1.2.0.1; con altre versioni il collegamento non è garantito<byte value="xd"/>
-Con un'altra versione, controlla che l'altro giocatore abbia la stessa!</translation>
+Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa!</translation>
     </message>
     <message>
         <source>通知</source>
@@ -101,7 +101,7 @@ Con un'altra versione, controlla che l'altro giocatore abbia la stessa!</transla
     <name>bramblet::TBrambletMainForm</name>
     <message>
         <source>hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。本程序不会改动它，请手动删除其中含有%3和%4的两行。</source>
-        <translation>Il file hosts %1 contiene ancora il reindirizzamento del gioco fatto da questo programma, ma la sua copia di riserva %2 non c'è più. Il programma non lo modificherà: elimina a mano le due righe che contengono %3 e %4.</translation>
+        <translation>Il file hosts %1 contiene ancora il reindirizzamento del gioco fatto da questo programma, ma la sua copia di riserva %2 non c&apos;è più. Il programma non lo modificherà: elimina a mano le due righe che contengono %3 e %4.</translation>
     </message>
     <message>
         <source>备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。请把它移走或改名，然后再连接。</source>
@@ -117,15 +117,15 @@ Con un'altra versione, controlla che l'altro giocatore abbia la stessa!</transla
     </message>
     <message>
         <source>对方IP地址包含非法字符！</source>
-        <translation>L'indirizzo IP dell'altro giocatore contiene caratteri non validi!</translation>
+        <translation>L&apos;indirizzo IP dell&apos;altro giocatore contiene caratteri non validi!</translation>
     </message>
     <message>
         <source>对方IP地址为空！</source>
-        <translation>L'indirizzo IP dell'altro giocatore è vuoto!</translation>
+        <translation>L&apos;indirizzo IP dell&apos;altro giocatore è vuoto!</translation>
     </message>
     <message>
         <source>获得本机IP错误！</source>
-        <translation>Impossibile ottenere l'indirizzo IP di questo computer!</translation>
+        <translation>Impossibile ottenere l&apos;indirizzo IP di questo computer!</translation>
     </message>
     <message>
         <source>连接成功</source>
@@ -144,7 +144,7 @@ Con un'altra versione, controlla che l'altro giocatore abbia la stessa!</transla
     </message>
     <message>
         <source>正在返回客户端地址</source>
-        <translation>Invio dell'indirizzo del client</translation>
+        <translation>Invio dell&apos;indirizzo del client</translation>
     </message>
     <message>
         <source>正在请求端口</source>
@@ -152,7 +152,7 @@ Con un'altra versione, controlla che l'altro giocatore abbia la stessa!</transla
     </message>
     <message>
         <source>正在返回服务器地址</source>
-        <translation>Invio dell'indirizzo del server</translation>
+        <translation>Invio dell&apos;indirizzo del server</translation>
     </message>
     <message>
         <source>返回地址有误，请求重传</source>
@@ -182,19 +182,19 @@ Con un'altra versione, controlla che l'altro giocatore abbia la stessa!</transla
     <name>router</name>
     <message>
         <source>请把这个地址告诉对方：%1</source>
-        <translation>Comunica questo indirizzo all'altro giocatore: %1</translation>
+        <translation>Comunica questo indirizzo all&apos;altro giocatore: %1</translation>
     </message>
     <message>
         <source>路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。</source>
-        <translation>L'indirizzo esterno del router %1 è un indirizzo interno del tuo provider: dall'esterno non si può entrare. Chiedi all'altro giocatore di premere SERVER e premi tu CLIENT.</translation>
+        <translation>L&apos;indirizzo esterno del router %1 è un indirizzo interno del tuo provider: dall&apos;esterno non si può entrare. Chiedi all&apos;altro giocatore di premere SERVER e premi tu CLIENT.</translation>
     </message>
     <message>
         <source>路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。</source>
-        <translation>Nessun router ha risposto alla mappatura delle porte (UPnP, NAT-PMP). Se l'altro giocatore non riesce a collegarsi, inoltra a mano sul router %1 verso %2.</translation>
+        <translation>Nessun router ha risposto alla mappatura delle porte (UPnP, NAT-PMP). Se l&apos;altro giocatore non riesce a collegarsi, inoltra a mano sul router %1 verso %2.</translation>
     </message>
     <message>
         <source>路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。</source>
-        <translation>Il router inoltra già la porta %1 a un altro computer. Elimina quell'inoltro sul router o indirizzalo verso %2, oppure chiedi all'altro giocatore di premere SERVER.</translation>
+        <translation>Il router inoltra già la porta %1 a un altro computer. Elimina quell&apos;inoltro sul router o indirizzalo verso %2, oppure chiedi all&apos;altro giocatore di premere SERVER.</translation>
     </message>
     <message>
         <source>路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。</source>
@@ -206,7 +206,7 @@ Con un'altra versione, controlla che l'altro giocatore abbia la stessa!</transla
     </message>
     <message>
         <source>连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。</source>
-        <translation>La porta TCP %2 di %1 non ha risposto per tre volte. Cause possibili: indirizzo scritto male; l'altro giocatore non ha ancora premuto SERVER; il router dell'altro giocatore non inoltra %3; un firewall blocca il collegamento.</translation>
+        <translation>La porta TCP %2 di %1 non ha risposto per tre volte. Cause possibili: indirizzo scritto male; l&apos;altro giocatore non ha ancora premuto SERVER; il router dell&apos;altro giocatore non inoltra %3; un firewall blocca il collegamento.</translation>
     </message>
     <message>
         <source>%1、%2、%3</source>
