@@ -1,19 +1,12 @@
-# Runs lupdate over today's sources into scratch copies of the .ts files (the repository's
-# stay untouched) and fails when a text has no finished translation in any of them.
-# cmake -DLUPDATE=… -DSOURCES=list-file -DINCLUDE=dir -DOPTIONS=a|b -DTS_FILES=a.ts|b.ts -DOUT=dir -P check-coverage.cmake
+# lupdate over today's sources into scratch copies of the .ts files; fails on any text without
+# a finished translation. -D: LUPDATE, SOURCES (list file), INCLUDE, OPTIONS and TS_FILES ("|"
+# between items), OUT (scratch folder).
 string(REPLACE "|" ";" OPTIONS "${OPTIONS}")
 string(REPLACE "|" ";" TS_FILES "${TS_FILES}")
 file(REMOVE_RECURSE "${OUT}")
-file(MAKE_DIRECTORY "${OUT}")
-set(copies)
-foreach(ts IN LISTS TS_FILES)
-  get_filename_component(name "${ts}" NAME)
-  configure_file("${ts}" "${OUT}/${name}" COPYONLY)
-  list(APPEND copies "${OUT}/${name}")
-endforeach()
-execute_process(COMMAND "${LUPDATE}" -I "${INCLUDE}" "@${SOURCES}" ${OPTIONS} -ts ${copies}
-  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-message("${out}")
+file(COPY ${TS_FILES} DESTINATION "${OUT}")
+file(GLOB copies "${OUT}/*.ts")
+execute_process(COMMAND "${LUPDATE}" -I "${INCLUDE}" "@${SOURCES}" ${OPTIONS} -ts ${copies} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "lupdate failed (${rc})")
 endif()
@@ -23,11 +16,10 @@ foreach(copy IN LISTS copies)
   string(REGEX MATCHALL "<source>[^<]*</source>[^<]*(<[a-z]*comment>[^<]*</[a-z]*comment>[^<]*)*<translation type=\"unfinished\""
     unfinished "${text}")
   foreach(entry IN LISTS unfinished)
-    string(REGEX REPLACE "<source>([^<]*)</source>.*" "\\1" source "${entry}")
-    string(APPEND missing "\n  ${copy}: ${source}")
+    string(REGEX REPLACE "<source>([^<]*)</source>.*" "\n  ${copy}: \\1" entry "${entry}")
+    string(APPEND missing "${entry}")
   endforeach()
 endforeach()
 if(missing)
-  message(FATAL_ERROR "Texts without a finished translation (translate them in the .ts files, "
-    "after `cmake --build BUILD --target update_translations`):${missing}")
+  message(FATAL_ERROR "Not translated (cmake --build BUILD --target update_translations, then translate):${missing}")
 endif()

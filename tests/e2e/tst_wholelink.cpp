@@ -35,8 +35,7 @@ QByteArray redirected(const QString &gateway, const QString &stun, const QByteAr
 // tools/demo runs this test with BRAMBLET_DEMO_DIR set: it then keeps screenshots there and
 // prints the hosts files and the companion log for a person to read.
 QString demoDir() { return qEnvironmentVariable("BRAMBLET_DEMO_DIR"); }
-// BRAMBLET_DEMO_LANG=it_IT.UTF-8 (or another LANG) runs both copies in that language; the
-// texts looked for below are then the translated ones.
+// BRAMBLET_DEMO_LANG=it_IT.UTF-8 runs both copies in that language; the texts looked for follow.
 QString demoLanguage() { return qEnvironmentVariable("BRAMBLET_DEMO_LANG"); }
 
 void show(const QString &heading, const QString &text)
