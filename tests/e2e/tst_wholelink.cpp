@@ -1,13 +1,11 @@
 // The whole link: two copies of the real program, each in its own network namespace with
 // its own hosts file, runtime folder, display and tray, driven as two players would, and
 // checked from outside.
-#include "app/Translation.h"
 #include "core/hostsfile.h"
 #include "harness.h"
 #include "support/TempRuntime.h"
 
 #include <QRandomGenerator>
-#include <QTranslator>
 #include <QtTest>
 
 #include <cstdio>
@@ -35,8 +33,6 @@ QByteArray redirected(const QString &gateway, const QString &stun, const QByteAr
 // tools/demo runs this test with BRAMBLET_DEMO_DIR set: it then keeps screenshots there and
 // prints the hosts files and the companion log for a person to read.
 QString demoDir() { return qEnvironmentVariable("BRAMBLET_DEMO_DIR"); }
-// BRAMBLET_DEMO_LANG=it_IT.UTF-8 runs both copies in that language; the texts looked for follow.
-QString demoLanguage() { return qEnvironmentVariable("BRAMBLET_DEMO_LANG"); }
 
 void show(const QString &heading, const QString &text)
 {
@@ -60,11 +56,7 @@ void shoot(const VirtualDisplay &display, const QString &name)
         display.screenshot(demoDir() + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
-QString summaryFor(const QString &peer)
-{
-    return QCoreApplication::translate("linksummary", " 对方真实地址为：") + peer + QStringLiteral("\\n") +
-           QCoreApplication::translate("linksummary", " 速度：");
-}
+QString summaryFor(const QString &peer) { return QStringLiteral(" 对方真实地址为：") + peer + QStringLiteral("\\n 速度："); }
 
 } // namespace
 
@@ -72,7 +64,6 @@ class TestWholeLink : public QObject {
     Q_OBJECT
 
     NamespacePair ns{QStringLiteral("wl")};
-    QTranslator translator;
     VirtualDisplay serverDisplay;
     VirtualDisplay clientDisplay;
     ProgramCopy server{QStringLiteral("server")};
@@ -87,10 +78,7 @@ class TestWholeLink : public QObject {
         }
         // The router search runs as for a player: inside these namespaces it finds none, and
         // the link must not notice.
-        QStringList env{QStringLiteral("BRAMBLET_ROUTER=on")};
-        if (!demoLanguage().isEmpty())
-            env << QStringLiteral("LANG=") + demoLanguage();
-        return copy.start(nsName, display.name(), env);
+        return copy.start(nsName, display.name(), {QStringLiteral("BRAMBLET_ROUTER=on")});
     }
 
     // Types the peer's address and presses a button, as the player would.
@@ -145,11 +133,6 @@ private slots:
     {
         if (geteuid() != 0)
             QSKIP("the whole-link test makes network namespaces and needs root");
-        const QString language = bramblet::translationFor({demoLanguage().section(QLatin1Char('.'), 0, 0)});
-        if (!demoLanguage().isEmpty() && !language.isEmpty()) {
-            QVERIFY(translator.load(QStringLiteral("bramblet_") + language, bramblet::test::stageDir() + QStringLiteral("/translations")));
-            QCoreApplication::installTranslator(&translator);
-        }
         const QString error = ns.create(kServerAddress, kClientAddress);
         if (!error.isEmpty())
             QSKIP(qPrintable(error));
@@ -231,7 +214,7 @@ private slots:
         QVERIFY(linesOf(server.uiLog(), QStringLiteral("hint")).value(0).startsWith(summaryFor(kClientAddress)));
         QVERIFY(linesOf(client.uiLog(), QStringLiteral("hint")).value(0).startsWith(summaryFor(kServerAddress)));
         for (ProgramCopy *copy : {&server, &client})
-            QVERIFY(waitFor([&] { return linesOf(copy->uiLog(), QStringLiteral("balloon")).join(QLatin1Char('\n')).contains(QCoreApplication::translate("bramblet::TBrambletMainForm", "连接成功")); },
+            QVERIFY(waitFor([&] { return linesOf(copy->uiLog(), QStringLiteral("balloon")).join(QLatin1Char('\n')).contains(QStringLiteral("连接成功")); },
                             10000));
         QVERIFY(linesOf(server.uiLog(), QStringLiteral("hint")).value(0).split(QStringLiteral("\\n")).size() == 4);
         if (!demoDir().isEmpty()) {
