@@ -6,6 +6,7 @@
 #include "app/UnitDuetra.h"
 #include "platform/gamesettings.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace bramblet {
@@ -54,12 +55,14 @@ void EnvironmentChecks::checkGameVersion(QWidget *owner)
 
     if (!version.isEmpty())
         s_.messages->show(owner,
-                          QStringLiteral("您的游戏版本为：") + version + QStringLiteral("\r\n") +
-                              QStringLiteral("最好为1.2.0.1，其他版本不保证可以联机") + QStringLiteral("\r\n") +
-                              QStringLiteral("如果为其他版本，也请确认对方和您的版本保持一致！"),
-                          QStringLiteral("通知"), MessageIcon::Information);
+                          QCoreApplication::translate("EnvironmentChecks", "您的游戏版本为：%1\r\n"
+                                                                           "最好为1.2.0.1，其他版本不保证可以联机\r\n"
+                                                                           "如果为其他版本，也请确认对方和您的版本保持一致！")
+                              .arg(version),
+                          QCoreApplication::translate("EnvironmentChecks", "通知"), MessageIcon::Information);
     else
-        s_.messages->show(owner, QStringLiteral("没有选择PES2008.exe，无法帮您检测游戏版本"), QStringLiteral("警告"),
+        s_.messages->show(owner, QCoreApplication::translate("EnvironmentChecks", "没有选择PES2008.exe，无法帮您检测游戏版本"),
+                          QCoreApplication::translate("EnvironmentChecks", "警告"),
                           MessageIcon::Warning);
     s_.settings->close();
 }
@@ -79,12 +82,13 @@ void EnvironmentChecks::FormShow(QWidget *owner)
         checkGameVersion(owner);
         flags_.EnvironmentCheckPending = false;
         if (!s_.isAdministrator())
-            s_.messages->show(owner, QStringLiteral("当前操作系统用户不是管理员帐户，联机时有可能会出现错误！"),
-                              QStringLiteral("警告"), MessageIcon::Warning);
+            s_.messages->show(owner, QCoreApplication::translate("EnvironmentChecks", "当前操作系统用户不是管理员帐户，联机时有可能会出现错误！"),
+                              QCoreApplication::translate("EnvironmentChecks", "警告"), MessageIcon::Warning);
     }
     if (flags_.HelpBalloonPending) {
         flags_.HelpBalloonActive = true;
-        s_.showBalloon(QStringLiteral("不能正常联机？联机时有错误？"), QStringLiteral("请点我解决！"));
+        s_.showBalloon(QCoreApplication::translate("EnvironmentChecks", "不能正常联机？联机时有错误？"),
+                       QCoreApplication::translate("EnvironmentChecks", "请点我解决！"));
         flags_.HelpBalloonPending = false;
     }
 }
@@ -96,7 +100,7 @@ void EnvironmentChecks::BalloonHintClick(QWidget *owner)
     // Looked for at each click: the file may have been put there while the program ran.
     const bool playersHelp = !s_.playersHelpPath.isEmpty() && QFileInfo(s_.playersHelpPath).isFile();
     if (!s_.shell->openDocument(playersHelp ? s_.playersHelpPath : s_.helpFilePath))
-        s_.messages->show(owner, QStringLiteral("帮助文件损坏！"), applicationTitle(), MessageIcon::None);
+        s_.messages->show(owner, QCoreApplication::translate("EnvironmentChecks", "帮助文件损坏！"), applicationTitle(), MessageIcon::None);
 }
 
 } // namespace bramblet

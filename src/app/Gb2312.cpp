@@ -39,11 +39,16 @@ QString fromGb2312(const QByteArray &bytes)
     return decoder.decode(bytes);
 }
 
-QString cutToGb2312Bytes(const QString &text, std::size_t limit)
+QString cutToGb2312Bytes(const QString &text, std::size_t limit) { return cutToBytes(text, limit, kCodecName); }
+
+QString cutToBytes(const QString &text, std::size_t limit, const char *encoding)
 {
-    QStringEncoder encoder(kCodecName);
-    if (!encoder.isValid())
-        codecMissing();
+    QStringEncoder encoder(encoding);
+    if (!encoder.isValid()) {
+        if (qstrcmp(encoding, kCodecName) == 0)
+            codecMissing();
+        throw Error(std::string("The text codec ") + encoding + " is not available in this Qt build");
+    }
     // Encode one character at a time: each end is a character boundary as the encoder wrote
     // it, and the cut hands back the caller's own characters (a character GB2312 lacks keeps
     // its place and counts as its substitute's bytes).

@@ -23,4 +23,7 @@ QString fromGb2312(const QByteArray &bytes);
 // character boundary, so a Chinese character is never split.
 QString cutToGb2312Bytes(const QString &text, std::size_t limit);
 
+// The same cut counted in the bytes of `encoding` (a name Qt knows, e.g. windows-1252).
+QString cutToBytes(const QString &text, std::size_t limit, const char *encoding);
+
 } // namespace bramblet

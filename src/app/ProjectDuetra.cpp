@@ -7,6 +7,7 @@
 #include "app/RealServices.h"
 #include "app/SessionEnd.h"
 #include "app/Startup.h"
+#include "app/Translation.h"
 #include "app/UnitDuetra.h"
 #include "external/companion.h"
 #include "net/PortMapper.h"
@@ -22,6 +23,8 @@ int main(int argc, char *argv[])
     bramblet::BrambletApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Bramblet"));
     QCoreApplication::setOrganizationName(QStringLiteral("Bramblet"));
+    // Before any text is made: the desktop's language, from the translations beside the program.
+    bramblet::installTranslation(app, bramblet::platform::programFolder());
 
     // What tests of the real program may redirect (README, "For tests of the real program"):
     // the program reads these here and nowhere else.

@@ -24,7 +24,8 @@ int runStartup(QApplication &app, MainFormServices services, const StartupOption
     platform::SingleInstance instance(QString::fromLatin1(kMainWindowClass), platform::runtimeFolder());
     if (!instance.acquire()) {
         trace("instance-refused");
-        services.messages->show(nullptr, QStringLiteral("该程序正在运行，请先关闭！"), QStringLiteral("运行"),
+        services.messages->show(nullptr, QCoreApplication::translate("Startup", "该程序正在运行，请先关闭！"),
+                                QCoreApplication::translate("Startup", "运行"),
                                 MessageIcon::None);
         return 0;
     }

@@ -2,6 +2,7 @@
 
 
 #include "app/Gb2312.h"
+#include "app/Translation.h"
 #include "core/guard.h"
 
 #include <QAction>
@@ -169,7 +170,7 @@ QString TTrayIcon::TipText() const
 {
     if (hint_.isEmpty() || !showHint_)
         return QString();
-    return cutToGb2312Bytes(hint_, kTrayTipBytes);
+    return cutToBytes(hint_, kTrayTipBytes, trayEncoding().constData());
 }
 
 bool TTrayIcon::AddIcon()
@@ -222,8 +223,9 @@ bool TTrayIcon::ShowBalloon(const QString &title, const QString &text, BalloonIc
     ClearBalloon();
     if (!iconVisible_)
         return false;
-    const QString shownTitle = cutToGb2312Bytes(title, kBalloonTitleBytes);
-    const QString shownText = cutToGb2312Bytes(text, kBalloonTextBytes);
+    const QByteArray encoding = trayEncoding();
+    const QString shownTitle = cutToBytes(title, kBalloonTitleBytes, encoding.constData());
+    const QString shownText = cutToBytes(text, kBalloonTextBytes, encoding.constData());
     const int seconds = std::clamp(timeoutSeconds, 0, INT_MAX / 1000);
     log_->write(QStringLiteral("balloon"), {shownTitle, shownText, QString::number(seconds)});
     if (host_->trayAvailable() && host_->trayShowsMessages()) {
@@ -282,7 +284,7 @@ QString TTrayIcon::StatusText() const
     if (host_->trayAvailable() || hint_.isEmpty() || !showHint_)
         return QString();
     // No tooltip to squeeze into: the hint may run as long as a balloon's text.
-    return withLineFeeds(cutToGb2312Bytes(hint_, kBalloonTextBytes));
+    return withLineFeeds(cutToBytes(hint_, kBalloonTextBytes, trayEncoding().constData()));
 }
 
 void TTrayIcon::updateStatusText()

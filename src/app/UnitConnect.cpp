@@ -1,5 +1,6 @@
 #include "app/UnitConnect.h"
 #include "app/PixelFont.h"
+#include "app/Translation.h"
 
 #include "app/ErrorBox.h"
 #include "core/address.h"
@@ -17,6 +18,7 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <exception>
@@ -60,12 +62,13 @@ std::string remoteAddress(TCustomWinSocket *socket)
     return dottedQuad(socket->RemoteEndpoint());
 }
 
-const QString kAcceptedText = QStringLiteral("已建立连接，正在接收信息");
-const QString kConnectedText = QStringLiteral("已建立连接，正在发送信息");
-const QString kHelloText = QStringLiteral("正在返回客户端地址");
-const QString kPortRequestText = QStringLiteral("正在请求端口");
-const QString kAddressText = QStringLiteral("正在返回服务器地址");
-const QString kResendText = QStringLiteral("返回地址有误，请求重传");
+// Translated when shown, in the dialog's own context.
+const char *const kAcceptedText = QT_TRANSLATE_NOOP("bramblet::TFormConnect", "已建立连接，正在接收信息");
+const char *const kConnectedText = QT_TRANSLATE_NOOP("bramblet::TFormConnect", "已建立连接，正在发送信息");
+const char *const kHelloText = QT_TRANSLATE_NOOP("bramblet::TFormConnect", "正在返回客户端地址");
+const char *const kPortRequestText = QT_TRANSLATE_NOOP("bramblet::TFormConnect", "正在请求端口");
+const char *const kAddressText = QT_TRANSLATE_NOOP("bramblet::TFormConnect", "正在返回服务器地址");
+const char *const kResendText = QT_TRANSLATE_NOOP("bramblet::TFormConnect", "返回地址有误，请求重传");
 
 } // namespace
 
@@ -94,9 +97,10 @@ TFormConnect::TFormConnect(QWidget *owner, ConnectDialogOptions options)
     // Created after Image1 so that it lies over it.
     Panel1 = new QLabel(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setGeometry(0, 24, 207, 41);
+    Panel1->setGeometry(0, 24, kClientWidth, kPanelHeight);
     Panel1->setFrameShape(QFrame::NoFrame);
     Panel1->setAlignment(Qt::AlignCenter);
+    Panel1->setWordWrap(true); // a translated status may take more than one line
     Panel1->setAutoFillBackground(true);
     Panel1->setFont(tahoma(13));
     Panel1->hide();
@@ -400,19 +404,30 @@ void TFormConnect::showStatus(const QString &text)
 {
     hideAnimation();
     Panel1->show();
-    Panel1->setText(text);
+    setStatusCaption(text);
 }
 
 void TFormConnect::setStatusCaption(const QString &text)
 {
     Panel1->setText(text);
+    fitStatus();
+}
+
+void TFormConnect::fitStatus()
+{
+    // The dialog grows by what a longer (translated) status needs below the panel's own two
+    // lines, and never cuts it; the Chinese texts fit in one line.
+    const int extra = std::max(0, Panel1->heightForWidth(kClientWidth) - kPanelHeight);
+    Panel1->setGeometry(0, 24, kClientWidth, kPanelHeight + extra);
+    Button1->move(64, 72 + extra);
+    setFixedSize(kClientWidth, kClientHeight + extra);
 }
 
 // ---- negotiation ----------------------------------------------------------------------------
 
 void TFormConnect::ServerSocket1Accept(QObject *, TCustomWinSocket *)
 {
-    showStatus(kAcceptedText);
+    showStatus(tr(kAcceptedText));
 }
 
 void TFormConnect::ServerSocket1ClientRead(QObject *, TCustomWinSocket *Socket)
@@ -424,12 +439,12 @@ void TFormConnect::ServerSocket1ClientRead(QObject *, TCustomWinSocket *Socket)
 void TFormConnect::serverMessage(TCustomWinSocket *socket, const negotiation::Message &message)
 {
     if (std::holds_alternative<negotiation::NegHello>(message)) {
-        showStatus(kHelloText);
+        showStatus(tr(kHelloText));
         const std::string observed = remoteAddress(socket);
         ObservedAddress = utf8(observed);
         sendMessage(socket, negotiation::encodeAddress(observed));
     } else if (const auto *address = std::get_if<negotiation::NegAddress>(&message)) {
-        showStatus(kPortRequestText);
+        showStatus(tr(kPortRequestText));
         OwnAddress = utf8(address->address);
         PeerAddress = utf8(remoteAddress(socket));
         peerAddressArrived_ = true;
@@ -441,7 +456,7 @@ void TFormConnect::serverMessage(TCustomWinSocket *socket, const negotiation::Me
 void TFormConnect::ClientSocket1Connect(QObject *, TCustomWinSocket *Socket)
 {
     clientStream_.reset();
-    showStatus(kConnectedText);
+    showStatus(tr(kConnectedText));
     sendMessage(Socket, negotiation::encodeHello(Role));
 }
 
@@ -458,11 +473,11 @@ void TFormConnect::clientMessage(TCustomWinSocket *socket, const negotiation::Me
         ObservedAddress = utf8(observed);
         if (observed == "0.0.0.0") {
             // The SERVER's address is unknown, so ours cannot be answered: ask again.
-            showStatus(kResendText);
+            showStatus(tr(kResendText));
             sendMessage(socket, negotiation::encodeHello(Role));
             return;
         }
-        showStatus(kAddressText);
+        showStatus(tr(kAddressText));
         sendMessage(socket, negotiation::encodeAddress(observed));
         OwnAddress = utf8(address->address);
         PeerAddress = ObservedAddress;
@@ -504,7 +519,7 @@ bool TFormConnect::fromPeer(const TUDPSocketHandle &binding) const
 
 void TFormConnect::startSpeedTest()
 {
-    setStatusCaption(QString::fromUtf8(speedtest::StartStatusText));
+    setStatusCaption(translated("speedtest", speedtest::StartStatusText));
     speedTestCounters().reset();
     if (!TimerSpeedTest->isActive()) // a restart keeps the rhythm
         TimerSpeedTest->start();
@@ -545,7 +560,7 @@ void TFormConnect::TimerSpeedTestTimer()
 {
     speedtest::SpeedTest &counters = speedTestCounters();
     if (!counters.allProbesSent()) {
-        setStatusCaption(utf8(counters.countdownCaption()));
+        setStatusCaption(utf8(counters.countdownCaption(qtTranslator())));
         std::exception_ptr failure;
         try {
             sendDatagram(speedtest::encodeSpeedProbe(counters.nextSequence()));
@@ -561,16 +576,16 @@ void TFormConnect::TimerSpeedTestTimer()
         return;
     }
     const speedtest::Rating rating = counters.rating();
-    SpeedRating = utf8(rating.speed);
-    StabilityRating = utf8(rating.stability);
-    LossRating = utf8(rating.loss);
+    SpeedRating = translated("speedtest", rating.speed);
+    StabilityRating = translated("speedtest", rating.stability);
+    LossRating = translated("speedtest", rating.loss);
     succeed();
 }
 
 void TFormConnect::succeed()
 {
     hideAnimation();
-    Button1->setText(QString::fromUtf8(speedtest::DoneButtonCaption));
+    Button1->setText(translated("speedtest", speedtest::DoneButtonCaption));
     ResultCode = 0;
     CloseDialog();
 }

@@ -55,6 +55,7 @@ class TFormConnect : public QDialog, public IConnectDialog {
 public:
     static constexpr int kClientWidth = 207;
     static constexpr int kClientHeight = 105;
+    static constexpr int kPanelHeight = 41;
 
     explicit TFormConnect(QWidget *owner = nullptr, ConnectDialogOptions options = {});
     ~TFormConnect() override;
@@ -125,6 +126,7 @@ private:
     void tellOncePerShow(const char *what, const std::exception_ptr &failure);
     bool fromPeer(const TUDPSocketHandle &binding) const;
     void setStatusCaption(const QString &text);
+    void fitStatus();
     void hideAnimation();
     void startSpeedTest();
     void succeed();

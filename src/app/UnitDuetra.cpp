@@ -169,7 +169,7 @@ QString nativePath(const std::filesystem::path &path) { return QString::fromStdS
 
 QString backupMissingText(platform::IHostsGuard &redirect)
 {
-    return QStringLiteral("hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。"
+    return TBrambletMainForm::tr("hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。"
                           "本程序不会改动它，请手动删除其中含有%3和%4的两行。")
         .arg(nativePath(redirect.hostsPath()), nativePath(redirect.backupPath()),
              QString::fromLatin1(hosts::kGatewayHostName), QString::fromLatin1(hosts::kStunHostName));
@@ -181,7 +181,7 @@ bool TBrambletMainForm::hostsReadyForLink()
 {
     switch (hostsGuard_->backupState()) {
     case hosts::BackupState::Foreign:
-        warn(QStringLiteral("备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。"
+        warn(tr("备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。"
                             "请把它移走或改名，然后再连接。")
                  .arg(nativePath(hostsGuard_->backupPath())));
         return false;
@@ -209,7 +209,7 @@ void TBrambletMainForm::restoreHostsAtClose()
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Bramblet: %s\n", e.what());
         std::fflush(stderr);
-        warn(QStringLiteral("无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。")
+        warn(tr("无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。")
                  .arg(nativePath(hostsGuard_->hostsPath()), nativePath(hostsGuard_->backupPath())) +
              u'\n' + QString::fromLocal8Bit(e.what()));
     }

@@ -1,5 +1,6 @@
 // The main window's link start: SERVER and CLIENT.
 #include "app/UnitDuetra.h"
+#include "app/Translation.h"
 
 #include "app/ConnectDialogApi.h"
 #include "app/ErrorBox.h"
@@ -39,7 +40,7 @@ std::array<char, 16> addressBuffer(const QString &address)
 
 void TBrambletMainForm::warn(const QString &text)
 {
-    services_.messages->show(this, text, QStringLiteral("警告"), MessageIcon::Warning);
+    services_.messages->show(this, text, tr("警告"), MessageIcon::Warning);
 }
 
 void TBrambletMainForm::ButtonServerClick() { startLink(kRoleServer); }
@@ -56,11 +57,11 @@ void TBrambletMainForm::startLink(std::int32_t role)
     // 2.-4. The typed address, cleaned; the field keeps what the user typed.
     const std::string cleaned = address::cleanTypedAddress(EditRemoteIp->text().toStdString());
     if (address::inetAddr(cleaned) == address::InetAddrNone) {
-        warn(QStringLiteral("对方IP地址包含非法字符！"));
+        warn(tr("对方IP地址包含非法字符！"));
         return;
     }
     if (cleaned.empty()) {
-        warn(QStringLiteral("对方IP地址为空！"));
+        warn(tr("对方IP地址为空！"));
         return;
     }
 
@@ -118,7 +119,7 @@ void TBrambletMainForm::startLink(std::int32_t role)
     // returned, and the connected balloon a second later.
     TrayIcon1->SetHint(QString::fromStdString(linkSummary(PeerRealAddress.toStdString(), results.SpeedRating.toStdString(),
                                                           results.StabilityRating.toStdString(),
-                                                          results.LossRating.toStdString())));
+                                                          results.LossRating.toStdString(), qtTranslator())));
     QMetaObject::invokeMethod(this, [this] { guarded([this] { showMinimized(); }); }, Qt::QueuedConnection);
     TimerBalloon->start();
 
@@ -128,7 +129,7 @@ void TBrambletMainForm::startLink(std::int32_t role)
     if (closed_)
         return;
     if (!found) {
-        warn(QStringLiteral("获得本机IP错误！"));
+        warn(tr("获得本机IP错误！"));
         return;
     }
     SetGameIp(server ? OwnRealAddress : PeerRealAddress, LocalAddress);
@@ -145,7 +146,7 @@ void TBrambletMainForm::startLink(std::int32_t role)
 void TBrambletMainForm::TimerBalloonTimer()
 {
     processFlags().HelpBalloonActive = false;
-    TrayIcon1->ShowBalloon(QStringLiteral("连接成功"), TrayIcon1->Hint(), BalloonIcon::Info, 10);
+    TrayIcon1->ShowBalloon(tr("连接成功"), TrayIcon1->Hint(), BalloonIcon::Info, 10);
     TimerBalloon->stop();
 }
 

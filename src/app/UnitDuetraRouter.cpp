@@ -9,6 +9,7 @@
 #include "app/Firewalld.h"
 #include "app/InterfaceLog.h"
 #include "app/MessageService.h"
+#include "app/Translation.h"
 #include "core/address.h"
 #include "core/negotiation.h"
 #include "core/router.h"
@@ -119,25 +120,6 @@ void TBrambletMainForm::showRouterAdvice(const QString &kind, const QString &tex
 
 namespace {
 
-// The core fills the Chinese source; a translation gets the same values in its own places.
-QString adviceText(const router::Advice &advice)
-{
-    const QString translated = QCoreApplication::translate("RouterAdvice", advice.source);
-    if (translated == QString::fromUtf8(advice.source))
-        return QString::fromStdString(advice.text);
-    QString text;
-    for (qsizetype i = 0; i < translated.size(); ++i) {
-        const qsizetype n = i + 1 < translated.size() ? translated[i + 1].digitValue() - 1 : -1;
-        if (translated[i] == QLatin1Char('%') && n >= 0 && std::size_t(n) < advice.args.size()) {
-            text += QString::fromStdString(advice.args[std::size_t(n)]);
-            ++i;
-        } else {
-            text += translated[i];
-        }
-    }
-    return text;
-}
-
 bool ufwActive()
 {
     // Small and local; read at a press, never waited on.
@@ -151,9 +133,9 @@ void TBrambletMainForm::showRouterAdvice(const router::Advice &advice, const rou
 {
     if (advice.kind == router::AdviceKind::Nothing)
         return;
-    QString text = adviceText(advice);
+    QString text = translatedAdvice(advice);
     if (after.kind != router::AdviceKind::Nothing)
-        text += QLatin1Char('\n') + adviceText(after);
+        text += QLatin1Char('\n') + translatedAdvice(after);
     showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), text);
 }
 

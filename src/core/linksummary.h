@@ -2,6 +2,8 @@
 
 // The tray hint of a running link.
 
+#include "core/texts.h"
+
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,7 @@ namespace bramblet {
 //   " 稳定性：" stability word
 //   " 丢包：" loss word
 std::string linkSummary(std::string_view peerRealAddress, std::string_view speedRating,
-                        std::string_view stabilityRating, std::string_view lossRating);
+                        std::string_view stabilityRating, std::string_view lossRating,
+                        const texts::Translator &translator = texts::untranslated);
 
 } // namespace bramblet

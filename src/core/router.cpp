@@ -1,14 +1,9 @@
 #include "core/router.h"
 
 #include "core/address.h"
+#include "core/texts.h"
 
 #include <algorithm>
-
-// Marks a text for the translators' tool (which reads the source) in a layer without Qt; the
-// window translates it where it shows it.
-#ifndef QT_TRANSLATE_NOOP
-#define QT_TRANSLATE_NOOP(context, text) text
-#endif
 
 namespace bramblet::router {
 
@@ -50,18 +45,12 @@ constexpr ReservedRange kReserved[] = {
 };
 
 // Fills %1…%9 of `source` with `args`; the window does the same with the translated text.
-Advice make(AdviceKind kind, const char *source, std::vector<std::string> args)
+Advice make(AdviceKind kind, const char *source, std::vector<AdviceArg> args)
 {
-    Advice advice{kind, {}, source, std::move(args)};
-    for (const char *c = source; *c; ++c) {
-        if (c[0] == '%' && c[1] >= '1' && c[1] <= '9' && std::size_t(c[1] - '1') < advice.args.size()) {
-            advice.text += advice.args[std::size_t(c[1] - '1')];
-            ++c;
-        } else {
-            advice.text += *c;
-        }
-    }
-    return advice;
+    std::vector<std::string> texts;
+    for (const AdviceArg &arg : args)
+        texts.push_back(arg.text);
+    return Advice{kind, texts::fill(source, texts), source, std::move(args)};
 }
 
 std::string portText(const LinkPort &port)
@@ -69,15 +58,13 @@ std::string portText(const LinkPort &port)
     return std::string(protocolName(port.protocol)) + ' ' + std::to_string(port.port);
 }
 
-std::string allPortsText()
+AdviceArg allPortsText()
 {
-    std::string out;
-    for (const LinkPort &port : LinkPorts) {
-        if (!out.empty())
-            out += "、";
-        out += portText(port);
-    }
-    return out;
+    std::vector<std::string> ports;
+    for (const LinkPort &port : LinkPorts)
+        ports.push_back(portText(port));
+    static_assert(LinkPorts.size() == 3);
+    return AdviceArg(BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "%1、%2、%3"), std::move(ports));
 }
 
 // The router's word for this machine wins: it is the address the forwarding must name.
@@ -90,9 +77,11 @@ std::string machineAddress(const RouterAnswer &answer, std::string_view localAdd
     return std::string(localAddress);
 }
 
-std::string hereText(const std::string &machine)
+AdviceArg hereText(const std::string &machine)
 {
-    return machine.empty() ? std::string("本机") : "本机 " + machine;
+    if (machine.empty())
+        return AdviceArg(BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "本机"), {});
+    return AdviceArg(BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "本机 %1"), {machine});
 }
 
 bool usable(const RouterAnswer &answer)
@@ -102,7 +91,7 @@ bool usable(const RouterAnswer &answer)
 
 Advice giveAddress(const RouterAnswer &answer)
 {
-    return make(AdviceKind::GiveAddress, QT_TRANSLATE_NOOP("RouterAdvice", "请把这个地址告诉对方：%1"),
+    return make(AdviceKind::GiveAddress, BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "请把这个地址告诉对方：%1"),
                 {answer.externalAddress});
 }
 
@@ -112,13 +101,13 @@ Advice secondNat(const RouterAnswer &answer)
     switch (classifyExternalAddress(answer.externalAddress)) {
     case AddressClass::Private:
         return make(AdviceKind::DoubleNat,
-                    QT_TRANSLATE_NOOP("RouterAdvice", "路由器的外网地址 %1 是局域网地址：这台路由器接在另一台路由器（常见的是运营商的光猫）后面。"
+                    BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器的外网地址 %1 是局域网地址：这台路由器接在另一台路由器（常见的是运营商的光猫）后面。"
                                                       "请把光猫设为桥接模式，或在两台路由器上都转发 %2，或请对方按 SERVER。"),
                     {answer.externalAddress, allPortsText()});
     case AddressClass::Shared:
     case AddressClass::Reserved:
         return make(AdviceKind::SharedAddress,
-                    QT_TRANSLATE_NOOP("RouterAdvice", "路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。"),
+                    BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。"),
                     {answer.externalAddress});
     case AddressClass::Public:
     case AddressClass::Unusable:
@@ -128,6 +117,11 @@ Advice secondNat(const RouterAnswer &answer)
 }
 
 } // namespace
+
+AdviceArg::AdviceArg(const char *phrase, std::vector<std::string> phraseValues)
+    : text(texts::fill(phrase, phraseValues)), source(phrase), values(std::move(phraseValues))
+{
+}
 
 const char *protocolName(Protocol protocol) { return protocol == Protocol::Udp ? "UDP" : "TCP"; }
 
@@ -239,21 +233,21 @@ Advice adviceAtStart(const RouterAnswer &answer)
 
 Advice adviceForServer(const RouterAnswer &answer, std::string_view localAddress)
 {
-    const std::string here = hereText(machineAddress(answer, localAddress));
+    const AdviceArg here = hereText(machineAddress(answer, localAddress));
     if (!usable(answer))
         return make(AdviceKind::NoRouter,
-                    QT_TRANSLATE_NOOP("RouterAdvice", "路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。"),
+                    BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。"),
                     {allPortsText(), here});
     if (Advice advice = secondNat(answer); advice.kind != AdviceKind::Nothing)
         return advice;
     for (const PortAnswer &port : answer.ports) {
         if (port.outcome == PortOutcome::Conflict && port.code == UpnpOtherMechanism)
             return make(AdviceKind::RouterService,
-                        QT_TRANSLATE_NOOP("RouterAdvice", "路由器上的 %1 端口被路由器自己的服务占用（代码 729）。请在路由器设置里关掉占用它的功能（例如远程管理），或请对方按 SERVER。"),
+                        BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器上的 %1 端口被路由器自己的服务占用（代码 729）。请在路由器设置里关掉占用它的功能（例如远程管理），或请对方按 SERVER。"),
                         {portText(port.port)});
         if (port.outcome == PortOutcome::Conflict)
             return make(AdviceKind::Conflict,
-                        QT_TRANSLATE_NOOP("RouterAdvice", "路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。"),
+                        BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。"),
                         {portText(port.port), here});
     }
     for (const PortAnswer &port : answer.ports) {
@@ -261,15 +255,15 @@ Advice adviceForServer(const RouterAnswer &answer, std::string_view localAddress
             continue;
         if (answer.refusedBy == "NAT-PMP")
             return make(AdviceKind::Refused,
-                        QT_TRANSLATE_NOOP("RouterAdvice", "路由器拒绝用 NAT-PMP 打开 %1 端口（代码 %2）。请在路由器设置里允许端口映射，或手动把它转发到%3。"),
+                        BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器拒绝用 NAT-PMP 打开 %1 端口（代码 %2）。请在路由器设置里允许端口映射，或手动把它转发到%3。"),
                         {portText(port.port), std::to_string(port.code), here});
         return make(AdviceKind::Refused,
-                    QT_TRANSLATE_NOOP("RouterAdvice", "路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。"),
+                    BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。"),
                     {portText(port.port), std::to_string(port.code), here});
     }
     if (answer.ports.size() < LinkPorts.size()) // cut short: the ports not asked for count as refused
         return make(AdviceKind::Refused,
-                    QT_TRANSLATE_NOOP("RouterAdvice", "路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。"),
+                    BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。"),
                     {allPortsText(), here});
     return giveAddress(answer);
 }
@@ -279,7 +273,7 @@ Advice adviceForClient(int failedAttempts, std::string_view peer, std::uint16_t 
     if (failedAttempts < ClientAttemptsBeforeAdvice)
         return {};
     return make(AdviceKind::ClientNoAnswer,
-                QT_TRANSLATE_NOOP("RouterAdvice", "连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。"),
+                BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。"),
                 {std::string(peer), std::to_string(port), allPortsText()});
 }
 
@@ -288,14 +282,14 @@ Advice adviceForPeer(const RouterAnswer &answer, std::string_view peer, std::str
     const std::string machine = machineAddress(answer, {});
     if (usable(answer) && peer == answer.externalAddress)
         return make(AdviceKind::SameRouter,
-                    QT_TRANSLATE_NOOP("RouterAdvice", "%1 是你自己路由器的外网地址：你们在同一个路由器后面，很多路由器不能把连接绕回来。"
+                    BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "%1 是你自己路由器的外网地址：你们在同一个路由器后面，很多路由器不能把连接绕回来。"
                                                       "请改用对方的局域网地址，并把本机的局域网地址 %2 告诉对方。"),
                     {std::string(peer), machine.empty() ? std::string("?") : machine});
     // Only a router that answered tells which way its forwards lead.
     if (usable(answer) && address::isDottedQuad(sourceTowardsPeer) && address::isDottedQuad(answer.lanAddress) &&
         sourceTowardsPeer != answer.lanAddress)
         return make(AdviceKind::OtherInterface,
-                    QT_TRANSLATE_NOOP("RouterAdvice", "去往 %1 的连接不经过路由器，而是走另一个网络接口（例如 VPN），路由器上的端口映射帮不上忙。"),
+                    BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "去往 %1 的连接不经过路由器，而是走另一个网络接口（例如 VPN），路由器上的端口映射帮不上忙。"),
                     {std::string(peer)});
     return {};
 }
@@ -323,14 +317,13 @@ bool ufwEnabled(std::string_view confText)
 
 Advice adviceForUfw()
 {
-    std::string commands;
-    for (const LinkPort &port : LinkPorts) {
-        if (!commands.empty())
-            commands += "；";
-        commands += "sudo ufw allow " + std::to_string(port.port) + (port.protocol == Protocol::Udp ? "/udp" : "/tcp");
-    }
+    std::vector<AdviceArg> commands;
+    for (const LinkPort &port : LinkPorts)
+        commands.emplace_back("sudo ufw allow " + std::to_string(port.port) + (port.protocol == Protocol::Udp ? "/udp" : "/tcp"));
+    static_assert(LinkPorts.size() == 3);
     return make(AdviceKind::Firewall,
-                QT_TRANSLATE_NOOP("RouterAdvice", "本机的 ufw 防火墙开着，会挡住对方的连接。请在终端运行：%1"), {commands});
+                BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "本机的 ufw 防火墙开着，会挡住对方的连接。请在终端运行：%1；%2；%3"),
+                std::move(commands));
 }
 
 std::string firewalldCommand(std::string_view zone)
@@ -344,7 +337,7 @@ std::string firewalldCommand(std::string_view zone)
 Advice adviceForFirewalld(std::string_view zone)
 {
     return make(AdviceKind::Firewall,
-                QT_TRANSLATE_NOOP("RouterAdvice", "本机的 firewalld 防火墙会挡住对方的连接。请在终端运行：%1"),
+                BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "本机的 firewalld 防火墙会挡住对方的连接。请在终端运行：%1"),
                 {firewalldCommand(zone)});
 }
 

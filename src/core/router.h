@@ -132,12 +132,23 @@ enum class AdviceKind {
     Firewall,
 };
 
+// One value of an advice. Most are plain (an address, a port); a phrase of words ("本机 %1",
+// the list of the three ports) carries its own source and values, so a translation can say
+// it in its own words too.
+struct AdviceArg {
+    AdviceArg(std::string plain) : text(std::move(plain)) {}
+    AdviceArg(const char *phrase, std::vector<std::string> phraseValues);
+    std::string text;              // the source phrase filled, or the plain value
+    const char *source = nullptr;  // the phrase, or none for a plain value
+    std::vector<std::string> values;
+};
+
 struct Advice {
     AdviceKind kind = AdviceKind::Nothing;
     std::string text; // UTF-8, every character in GB2312; empty for Nothing
     // For the translations: `source` is `text` before its %1, %2… were filled with `args`.
     const char *source = "";
-    std::vector<std::string> args;
+    std::vector<AdviceArg> args;
 };
 
 // Whether the advice tells what to do when the friend cannot get in: no longer of use once

@@ -20,7 +20,10 @@ std::array<std::uint8_t, 8> typeAndSequence(DatagramType type, std::int32_t sequ
     return out;
 }
 
-const char *const Grades[] = {"极好", "很好", "良好", "一般", "差", "非常差"};
+const char *const Grades[] = {
+    BRAMBLET_TRANSLATE_NOOP("speedtest", "极好"), BRAMBLET_TRANSLATE_NOOP("speedtest", "很好"),
+    BRAMBLET_TRANSLATE_NOOP("speedtest", "良好"), BRAMBLET_TRANSLATE_NOOP("speedtest", "一般"),
+    BRAMBLET_TRANSLATE_NOOP("speedtest", "差"),   BRAMBLET_TRANSLATE_NOOP("speedtest", "非常差")};
 
 // The grade for a value: the first bound it stays below, else the last grade.
 std::string grade(std::int32_t value, const std::array<std::int32_t, 5> &bounds)
@@ -68,9 +71,9 @@ std::array<std::uint8_t, SpeedEchoSize> encodeSpeedEcho(std::int32_t sequence)
     return typeAndSequence(DatagramType::SpeedEcho, sequence);
 }
 
-std::string countdownText(std::int32_t seconds)
+std::string countdownText(std::int32_t seconds, const texts::Translator &translator)
 {
-    return std::string(CountdownBefore) + std::to_string(seconds) + CountdownAfter;
+    return translator("speedtest", CountdownBefore) + std::to_string(seconds) + translator("speedtest", CountdownAfter);
 }
 
 std::string speedGrade(std::int32_t averageMs) { return grade(averageMs, {30, 50, 70, 100, 150}); }
@@ -80,14 +83,14 @@ std::string stabilityGrade(std::int32_t deviationMs) { return grade(deviationMs,
 std::string lossGrade(std::int32_t echoes)
 {
     if (echoes == 10)
-        return "没有丢包";
+        return BRAMBLET_TRANSLATE_NOOP("speedtest", "没有丢包");
     if (echoes >= 9)
-        return "有少量丢包";
+        return BRAMBLET_TRANSLATE_NOOP("speedtest", "有少量丢包");
     if (echoes >= 8)
-        return "有很多丢包";
+        return BRAMBLET_TRANSLATE_NOOP("speedtest", "有很多丢包");
     if (echoes == 0)
         return NoEchoText;
-    return "有大量丢包";
+    return BRAMBLET_TRANSLATE_NOOP("speedtest", "有大量丢包");
 }
 
 void SpeedTest::reset() noexcept

@@ -7,6 +7,8 @@
 // milliseconds of a monotonic clock that the owner reads and hands in, so a clock change or
 // a month turn never bends a round-trip time.
 
+#include "core/texts.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -53,15 +55,16 @@ struct Rating {
     friend bool operator==(const Rating &, const Rating &) = default;
 };
 
-// Texts, UTF-8.
-inline constexpr const char *StartStatusText = "测试速度，请等待10秒钟...";
-inline constexpr const char *CountdownBefore = "测试速度，请等待";
-inline constexpr const char *CountdownAfter = "秒钟...";
-inline constexpr const char *NoEchoText = "对方Bramblet版本太低或者网络不通";
-inline constexpr const char *DoneButtonCaption = "确定";
+// Texts, UTF-8, translated in the context "speedtest" where they are shown; so are the
+// grades below, which the rating hands out as these source texts.
+inline constexpr const char *StartStatusText = BRAMBLET_TRANSLATE_NOOP("speedtest", "测试速度，请等待10秒钟...");
+inline constexpr const char *CountdownBefore = BRAMBLET_TRANSLATE_NOOP("speedtest", "测试速度，请等待");
+inline constexpr const char *CountdownAfter = BRAMBLET_TRANSLATE_NOOP("speedtest", "秒钟...");
+inline constexpr const char *NoEchoText = BRAMBLET_TRANSLATE_NOOP("speedtest", "对方Bramblet版本太低或者网络不通");
+inline constexpr const char *DoneButtonCaption = BRAMBLET_TRANSLATE_NOOP("speedtest", "确定");
 
 // "测试速度，请等待" + seconds + "秒钟...".
-std::string countdownText(std::int32_t seconds);
+std::string countdownText(std::int32_t seconds, const texts::Translator &translator = texts::untranslated);
 
 // The grade tables, exposed for their edges. Speed: average round-trip time in ms; below 30
 // "极好", below 50 "很好", below 70 "良好", below 100 "一般", below 150 "差", else "非常差".
@@ -89,7 +92,10 @@ public:
     // The sequence number of the next probe (ProbesSent).
     std::int32_t nextSequence() const noexcept { return ProbesSent; }
     // The countdown caption of the next tick: 10 before the first probe, 1 before the tenth.
-    std::string countdownCaption() const { return countdownText(ProbeCount - ProbesSent); }
+    std::string countdownCaption(const texts::Translator &translator = texts::untranslated) const
+    {
+        return countdownText(ProbeCount - ProbesSent, translator);
+    }
 
     // The probe nextSequence() has just been handed to the socket at `nowMs`.
     void probeSent(std::int64_t nowMs) noexcept;

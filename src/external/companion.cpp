@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "platform/components.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
@@ -18,7 +19,7 @@ namespace {
 
 [[noreturn]] void refuse(const QString &path, const QString &reason)
 {
-    throw Error(QStringLiteral("无法加载组件库 %1：%2").arg(path, reason).toStdString());
+    throw Error(QCoreApplication::translate("CompanionLibrary", "无法加载组件库 %1：%2").arg(path, reason).toStdString());
 }
 
 template <class T>
@@ -26,7 +27,7 @@ T bind(QLibrary &library, const QString &path, const char *name)
 {
     const QFunctionPointer f = library.resolve(name);
     if (!f)
-        refuse(path, QStringLiteral("缺少导出函数 %1").arg(QString::fromLatin1(name)));
+        refuse(path, QCoreApplication::translate("CompanionLibrary", "缺少导出函数 %1").arg(QString::fromLatin1(name)));
     return reinterpret_cast<T>(f);
 }
 
@@ -35,7 +36,7 @@ T bind(QLibrary &library, const QString &path, const char *name)
 CompanionLibrary::CompanionLibrary(const QString &path) : library_(std::make_unique<QLibrary>(path))
 {
     if (!QFileInfo(path).isFile())
-        refuse(path, QStringLiteral("文件不存在"));
+        refuse(path, QCoreApplication::translate("CompanionLibrary", "文件不存在"));
     // Everything is bound now, so a library that cannot serve a link never starts one.
     library_->setLoadHints(QLibrary::ResolveAllSymbolsHint);
     if (!library_->load())

@@ -6,6 +6,7 @@
 #include "platform/eventwait.h"
 #include "platform/hostsfile.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
@@ -107,7 +108,7 @@ private:
         if (::geteuid() != 0) {
             program = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
             if (program.isEmpty())
-                fail(QStringLiteral("找不到pkexec，无法修改hosts文件！"));
+                fail(QCoreApplication::translate("HostsGuard", "找不到pkexec，无法修改hosts文件！"));
             args << guardPath_;
         }
         process_.setProcessChannelMode(QProcess::SeparateChannels);
@@ -117,7 +118,7 @@ private:
         process_.setProcessEnvironment(env);
         process_.start(program, args);
         if (!process_.waitForStarted(kCommandTimeoutMs))
-            fail(QStringLiteral("无法启动hosts文件守护程序：") + process_.errorString());
+            fail(QCoreApplication::translate("HostsGuard", "无法启动hosts文件守护程序：") + process_.errorString());
         return answer(kStartTimeoutMs);
     }
 
@@ -162,15 +163,15 @@ private:
             const QByteArray text = process_.readLine().chopped(1);
             if (const auto a = proto::parseAnswer(std::string_view(text.constData(), std::size_t(text.size()))))
                 return *a;
-            fail(QStringLiteral("hosts文件守护程序的应答无法识别：") + QString::fromUtf8(text));
+            fail(QCoreApplication::translate("HostsGuard", "hosts文件守护程序的应答无法识别：") + QString::fromUtf8(text));
         }
         if (process_.state() != QProcess::NotRunning)
-            fail(QStringLiteral("hosts文件守护程序没有应答"));
+            fail(QCoreApplication::translate("HostsGuard", "hosts文件守护程序没有应答"));
         // pkexec says why it did not run the guard: refused, dismissed, not found.
         QString why = QString::fromLocal8Bit(process_.readAllStandardError()).trimmed();
         if (why.isEmpty())
             why = QStringLiteral("exit status %1").arg(process_.exitCode());
-        fail(QStringLiteral("无法修改hosts文件：") + why);
+        fail(QCoreApplication::translate("HostsGuard", "无法修改hosts文件：") + why);
     }
 
     QString guardPath_;

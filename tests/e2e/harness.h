@@ -247,6 +247,7 @@ public:
         QDir().mkpath(runtimeDir());
         QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         const CommandResult r = sh(QStringLiteral("set -e; mkdir -p '%1'; cp -a '%2/Bramblet' '%2/bramblet-hosts-guard' '%2/Lib' '%1/';"
+                                                  "mkdir -p '%1/translations'; cp -a '%2'/translations/*.qm '%1/translations/';"
                                                   "cp -a '%2'/*.html '%1/' 2>/dev/null || true")
                                        .arg(programDir(), stageDir));
         if (r.exitCode != 0)

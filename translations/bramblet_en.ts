@@ -1,0 +1,287 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="zh_CN">
+<context>
+    <name>CompanionLibrary</name>
+    <message>
+        <source>无法加载组件库 %1：%2</source>
+        <translation>Cannot load the component library %1: %2</translation>
+    </message>
+    <message>
+        <source>缺少导出函数 %1</source>
+        <translation>the exported function %1 is missing</translation>
+    </message>
+    <message>
+        <source>文件不存在</source>
+        <translation>the file does not exist</translation>
+    </message>
+</context>
+<context>
+    <name>EnvironmentChecks</name>
+    <message>
+        <source>您的游戏版本为：%1<byte value="xd"/>
+最好为1.2.0.1，其他版本不保证可以联机<byte value="xd"/>
+如果为其他版本，也请确认对方和您的版本保持一致！</source>
+        <translation>Your game version is: %1<byte value="xd"/>
+Version 1.2.0.1 is best; other versions may not link up<byte value="xd"/>
+With another version, make sure the other player has the same one!</translation>
+    </message>
+    <message>
+        <source>通知</source>
+        <translation>Notice</translation>
+    </message>
+    <message>
+        <source>没有选择PES2008.exe，无法帮您检测游戏版本</source>
+        <translation>PES2008.exe was not chosen, so the game version cannot be checked</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>当前操作系统用户不是管理员帐户，联机时有可能会出现错误！</source>
+        <translation>This user is not an administrator: linking up may fail!</translation>
+    </message>
+    <message>
+        <source>不能正常联机？联机时有错误？</source>
+        <translation>Can&apos;t link up? Errors while linking?</translation>
+    </message>
+    <message>
+        <source>请点我解决！</source>
+        <translation>Click here for help!</translation>
+    </message>
+    <message>
+        <source>帮助文件损坏！</source>
+        <translation>The help file is damaged!</translation>
+    </message>
+</context>
+<context>
+    <name>HostsGuard</name>
+    <message>
+        <source>找不到pkexec，无法修改hosts文件！</source>
+        <translation>pkexec was not found, so the hosts file cannot be changed!</translation>
+    </message>
+    <message>
+        <source>无法启动hosts文件守护程序：</source>
+        <translation>Cannot start the hosts file guard: </translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序的应答无法识别：</source>
+        <translation>The hosts file guard gave an answer that cannot be understood: </translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序没有应答</source>
+        <translation>The hosts file guard did not answer</translation>
+    </message>
+    <message>
+        <source>无法修改hosts文件：</source>
+        <translation>Cannot change the hosts file: </translation>
+    </message>
+</context>
+<context>
+    <name>Startup</name>
+    <message>
+        <source>该程序正在运行，请先关闭！</source>
+        <translation>The program is already running: close it first!</translation>
+    </message>
+    <message>
+        <source>运行</source>
+        <translation>Running</translation>
+    </message>
+</context>
+<context>
+    <name>TrayIcon</name>
+    <message>
+        <source>GB2312</source>
+        <extracomment>The code page of this language whose bytes the tray&apos;s text limits count: an encoding name Qt knows (windows-1252 for Western European languages).</extracomment>
+        <translation>windows-1252</translation>
+    </message>
+</context>
+<context>
+    <name>bramblet::TBrambletMainForm</name>
+    <message>
+        <source>hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。本程序不会改动它，请手动删除其中含有%3和%4的两行。</source>
+        <translation>The hosts file %1 still carries this program&apos;s redirection of the game, but its backup %2 is gone. This program will not change it: please delete by hand the two lines in it that contain %3 and %4.</translation>
+    </message>
+    <message>
+        <source>备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。请把它移走或改名，然后再连接。</source>
+        <translation>The backup file %1 already exists, but this program did not make it. So as not to overwrite it, the hosts file was not changed. Please move or rename it, then connect again.</translation>
+    </message>
+    <message>
+        <source>无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。</source>
+        <translation>Cannot restore the hosts file %1! Its earlier content is still kept in the backup %2: please replace the hosts file with it by hand.</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>对方IP地址包含非法字符！</source>
+        <translation>The other player&apos;s IP address contains invalid characters!</translation>
+    </message>
+    <message>
+        <source>对方IP地址为空！</source>
+        <translation>The other player&apos;s IP address is empty!</translation>
+    </message>
+    <message>
+        <source>获得本机IP错误！</source>
+        <translation>Could not get this computer&apos;s IP address!</translation>
+    </message>
+    <message>
+        <source>连接成功</source>
+        <translation>Connected</translation>
+    </message>
+</context>
+<context>
+    <name>bramblet::TFormConnect</name>
+    <message>
+        <source>已建立连接，正在接收信息</source>
+        <translation>Connected, receiving information</translation>
+    </message>
+    <message>
+        <source>已建立连接，正在发送信息</source>
+        <translation>Connected, sending information</translation>
+    </message>
+    <message>
+        <source>正在返回客户端地址</source>
+        <translation>Sending back the client&apos;s address</translation>
+    </message>
+    <message>
+        <source>正在请求端口</source>
+        <translation>Asking for the port</translation>
+    </message>
+    <message>
+        <source>正在返回服务器地址</source>
+        <translation>Sending back the server&apos;s address</translation>
+    </message>
+    <message>
+        <source>返回地址有误，请求重传</source>
+        <translation>The address sent back was wrong: asking again</translation>
+    </message>
+</context>
+<context>
+    <name>linksummary</name>
+    <message>
+        <source> 对方真实地址为：</source>
+        <translation> Opponent&apos;s address: </translation>
+    </message>
+    <message>
+        <source> 速度：</source>
+        <translation> Speed: </translation>
+    </message>
+    <message>
+        <source> 稳定性：</source>
+        <translation> Stability: </translation>
+    </message>
+    <message>
+        <source> 丢包：</source>
+        <translation> Packet loss: </translation>
+    </message>
+</context>
+<context>
+    <name>router</name>
+    <message>
+        <source>请把这个地址告诉对方：%1</source>
+        <translation>Give this address to the other player: %1</translation>
+    </message>
+    <message>
+        <source>路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。</source>
+        <translation>The router&apos;s external address %1 is an internal address of your provider: nobody outside can connect in. Ask the other player to press SERVER, and press CLIENT yourself.</translation>
+    </message>
+    <message>
+        <source>路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。</source>
+        <translation>No router answered the port mapping (UPnP, NAT-PMP). If the other player cannot connect, forward %1 by hand on the router to %2.</translation>
+    </message>
+    <message>
+        <source>路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。</source>
+        <translation>The router already forwards port %1 to another computer. Delete that forwarding on the router or point it to %2, or ask the other player to press SERVER.</translation>
+    </message>
+    <message>
+        <source>路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。</source>
+        <translation>The router refused to open port %1 (code %2). Turn on UPnP on the router, or forward the port by hand to %3.</translation>
+    </message>
+    <message>
+        <source>路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。</source>
+        <translation>The router did not open all the ports. Forward %1 by hand on the router to %2.</translation>
+    </message>
+    <message>
+        <source>连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。</source>
+        <translation>TCP port %2 of %1 did not answer three times. Possible causes: the address was mistyped; the other player has not pressed SERVER yet; the other player&apos;s router does not forward %3; a firewall is in the way.</translation>
+    </message>
+    <message>
+        <source>%1、%2、%3</source>
+        <translation>%1, %2 and %3</translation>
+    </message>
+    <message>
+        <source>本机</source>
+        <translation>this computer</translation>
+    </message>
+    <message>
+        <source>本机 %1</source>
+        <translation>this computer (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>speedtest</name>
+    <message>
+        <source>极好</source>
+        <translation>Excellent</translation>
+    </message>
+    <message>
+        <source>很好</source>
+        <translation>Very good</translation>
+    </message>
+    <message>
+        <source>良好</source>
+        <translation>Good</translation>
+    </message>
+    <message>
+        <source>一般</source>
+        <translation>Average</translation>
+    </message>
+    <message>
+        <source>差</source>
+        <translation>Poor</translation>
+    </message>
+    <message>
+        <source>非常差</source>
+        <translation>Very poor</translation>
+    </message>
+    <message>
+        <source>没有丢包</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>有少量丢包</source>
+        <translation>Slight</translation>
+    </message>
+    <message>
+        <source>有很多丢包</source>
+        <translation>Heavy</translation>
+    </message>
+    <message>
+        <source>有大量丢包</source>
+        <translation>Severe</translation>
+    </message>
+    <message>
+        <source>测试速度，请等待10秒钟...</source>
+        <translation>Testing the speed, please wait 10 seconds...</translation>
+    </message>
+    <message>
+        <source>测试速度，请等待</source>
+        <translation>Testing the speed, please wait </translation>
+    </message>
+    <message>
+        <source>秒钟...</source>
+        <translation> seconds...</translation>
+    </message>
+    <message>
+        <source>对方Bramblet版本太低或者网络不通</source>
+        <translation>Opponent&apos;s Bramblet too old, or no network</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,287 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="it_IT" sourcelanguage="zh_CN">
+<context>
+    <name>CompanionLibrary</name>
+    <message>
+        <source>无法加载组件库 %1：%2</source>
+        <translation>Impossibile caricare la libreria dei componenti %1: %2</translation>
+    </message>
+    <message>
+        <source>缺少导出函数 %1</source>
+        <translation>manca la funzione esportata %1</translation>
+    </message>
+    <message>
+        <source>文件不存在</source>
+        <translation>il file non esiste</translation>
+    </message>
+</context>
+<context>
+    <name>EnvironmentChecks</name>
+    <message>
+        <source>您的游戏版本为：%1<byte value="xd"/>
+最好为1.2.0.1，其他版本不保证可以联机<byte value="xd"/>
+如果为其他版本，也请确认对方和您的版本保持一致！</source>
+        <translation>La versione del tuo gioco è: %1<byte value="xd"/>
+La migliore è la 1.2.0.1; con altre versioni il collegamento non è garantito<byte value="xd"/>
+Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa!</translation>
+    </message>
+    <message>
+        <source>通知</source>
+        <translation>Avviso</translation>
+    </message>
+    <message>
+        <source>没有选择PES2008.exe，无法帮您检测游戏版本</source>
+        <translation>PES2008.exe non è stato scelto: impossibile controllare la versione del gioco</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Attenzione</translation>
+    </message>
+    <message>
+        <source>当前操作系统用户不是管理员帐户，联机时有可能会出现错误！</source>
+        <translation>Questo utente non è un amministratore: il collegamento potrebbe non riuscire!</translation>
+    </message>
+    <message>
+        <source>不能正常联机？联机时有错误？</source>
+        <translation>Non riesci a collegarti? Errori durante il collegamento?</translation>
+    </message>
+    <message>
+        <source>请点我解决！</source>
+        <translation>Clicca qui per risolvere!</translation>
+    </message>
+    <message>
+        <source>帮助文件损坏！</source>
+        <translation>Il file della guida è danneggiato!</translation>
+    </message>
+</context>
+<context>
+    <name>HostsGuard</name>
+    <message>
+        <source>找不到pkexec，无法修改hosts文件！</source>
+        <translation>pkexec non trovato: impossibile modificare il file hosts!</translation>
+    </message>
+    <message>
+        <source>无法启动hosts文件守护程序：</source>
+        <translation>Impossibile avviare il guardiano del file hosts: </translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序的应答无法识别：</source>
+        <translation>Risposta incomprensibile dal guardiano del file hosts: </translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序没有应答</source>
+        <translation>Il guardiano del file hosts non ha risposto</translation>
+    </message>
+    <message>
+        <source>无法修改hosts文件：</source>
+        <translation>Impossibile modificare il file hosts: </translation>
+    </message>
+</context>
+<context>
+    <name>Startup</name>
+    <message>
+        <source>该程序正在运行，请先关闭！</source>
+        <translation>Il programma è già in esecuzione: chiudilo prima!</translation>
+    </message>
+    <message>
+        <source>运行</source>
+        <translation>In esecuzione</translation>
+    </message>
+</context>
+<context>
+    <name>TrayIcon</name>
+    <message>
+        <source>GB2312</source>
+        <extracomment>The code page of this language whose bytes the tray&apos;s text limits count: an encoding name Qt knows (windows-1252 for Western European languages).</extracomment>
+        <translation>windows-1252</translation>
+    </message>
+</context>
+<context>
+    <name>bramblet::TBrambletMainForm</name>
+    <message>
+        <source>hosts文件%1仍然带有本程序的游戏重定向，但它的备份%2已经不见了。本程序不会改动它，请手动删除其中含有%3和%4的两行。</source>
+        <translation>Il file hosts %1 contiene ancora il reindirizzamento del gioco fatto da questo programma, ma la sua copia di riserva %2 non c&apos;è più. Il programma non lo modificherà: elimina a mano le due righe che contengono %3 e %4.</translation>
+    </message>
+    <message>
+        <source>备份文件%1已经存在，但它不是本程序创建的。为了不覆盖它，本程序没有修改hosts文件。请把它移走或改名，然后再连接。</source>
+        <translation>Il file di riserva %1 esiste già, ma non è stato creato da questo programma. Per non sovrascriverlo, il file hosts non è stato modificato. Spostalo o rinominalo, poi collegati di nuovo.</translation>
+    </message>
+    <message>
+        <source>无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。</source>
+        <translation>Impossibile ripristinare il file hosts %1! Il contenuto precedente è ancora nella copia di riserva %2: sostituisci a mano il file hosts con quella copia.</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Attenzione</translation>
+    </message>
+    <message>
+        <source>对方IP地址包含非法字符！</source>
+        <translation>L&apos;indirizzo IP dell&apos;altro giocatore contiene caratteri non validi!</translation>
+    </message>
+    <message>
+        <source>对方IP地址为空！</source>
+        <translation>L&apos;indirizzo IP dell&apos;altro giocatore è vuoto!</translation>
+    </message>
+    <message>
+        <source>获得本机IP错误！</source>
+        <translation>Impossibile ottenere l&apos;indirizzo IP di questo computer!</translation>
+    </message>
+    <message>
+        <source>连接成功</source>
+        <translation>Collegamento riuscito</translation>
+    </message>
+</context>
+<context>
+    <name>bramblet::TFormConnect</name>
+    <message>
+        <source>已建立连接，正在接收信息</source>
+        <translation>Connesso, ricezione delle informazioni</translation>
+    </message>
+    <message>
+        <source>已建立连接，正在发送信息</source>
+        <translation>Connesso, invio delle informazioni</translation>
+    </message>
+    <message>
+        <source>正在返回客户端地址</source>
+        <translation>Invio dell&apos;indirizzo del client</translation>
+    </message>
+    <message>
+        <source>正在请求端口</source>
+        <translation>Richiesta della porta</translation>
+    </message>
+    <message>
+        <source>正在返回服务器地址</source>
+        <translation>Invio dell&apos;indirizzo del server</translation>
+    </message>
+    <message>
+        <source>返回地址有误，请求重传</source>
+        <translation>Indirizzo ricevuto errato: richiesta di un nuovo invio</translation>
+    </message>
+</context>
+<context>
+    <name>linksummary</name>
+    <message>
+        <source> 对方真实地址为：</source>
+        <translation> Indirizzo avversario: </translation>
+    </message>
+    <message>
+        <source> 速度：</source>
+        <translation> Velocità: </translation>
+    </message>
+    <message>
+        <source> 稳定性：</source>
+        <translation> Stabilità: </translation>
+    </message>
+    <message>
+        <source> 丢包：</source>
+        <translation> Perdita pacchetti: </translation>
+    </message>
+</context>
+<context>
+    <name>router</name>
+    <message>
+        <source>请把这个地址告诉对方：%1</source>
+        <translation>Comunica questo indirizzo all&apos;altro giocatore: %1</translation>
+    </message>
+    <message>
+        <source>路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。</source>
+        <translation>L&apos;indirizzo esterno del router %1 è un indirizzo interno del tuo provider: dall&apos;esterno non si può entrare. Chiedi all&apos;altro giocatore di premere SERVER e premi tu CLIENT.</translation>
+    </message>
+    <message>
+        <source>路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。</source>
+        <translation>Nessun router ha risposto alla mappatura delle porte (UPnP, NAT-PMP). Se l&apos;altro giocatore non riesce a collegarsi, inoltra a mano sul router %1 verso %2.</translation>
+    </message>
+    <message>
+        <source>路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。</source>
+        <translation>Il router inoltra già la porta %1 a un altro computer. Elimina quell&apos;inoltro sul router o indirizzalo verso %2, oppure chiedi all&apos;altro giocatore di premere SERVER.</translation>
+    </message>
+    <message>
+        <source>路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。</source>
+        <translation>Il router ha rifiutato di aprire la porta %1 (codice %2). Attiva UPnP sul router, oppure inoltra la porta a mano verso %3.</translation>
+    </message>
+    <message>
+        <source>路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。</source>
+        <translation>Il router non ha aperto tutte le porte. Inoltra a mano sul router %1 verso %2.</translation>
+    </message>
+    <message>
+        <source>连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。</source>
+        <translation>La porta TCP %2 di %1 non ha risposto per tre volte. Cause possibili: indirizzo scritto male; l&apos;altro giocatore non ha ancora premuto SERVER; il router dell&apos;altro giocatore non inoltra %3; un firewall blocca il collegamento.</translation>
+    </message>
+    <message>
+        <source>%1、%2、%3</source>
+        <translation>%1, %2 e %3</translation>
+    </message>
+    <message>
+        <source>本机</source>
+        <translation>questo computer</translation>
+    </message>
+    <message>
+        <source>本机 %1</source>
+        <translation>questo computer (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>speedtest</name>
+    <message>
+        <source>极好</source>
+        <translation>Ottima</translation>
+    </message>
+    <message>
+        <source>很好</source>
+        <translation>Molto buona</translation>
+    </message>
+    <message>
+        <source>良好</source>
+        <translation>Buona</translation>
+    </message>
+    <message>
+        <source>一般</source>
+        <translation>Nella media</translation>
+    </message>
+    <message>
+        <source>差</source>
+        <translation>Scarsa</translation>
+    </message>
+    <message>
+        <source>非常差</source>
+        <translation>Pessima</translation>
+    </message>
+    <message>
+        <source>没有丢包</source>
+        <translation>Nessuna</translation>
+    </message>
+    <message>
+        <source>有少量丢包</source>
+        <translation>Lieve</translation>
+    </message>
+    <message>
+        <source>有很多丢包</source>
+        <translation>Forte</translation>
+    </message>
+    <message>
+        <source>有大量丢包</source>
+        <translation>Gravissima</translation>
+    </message>
+    <message>
+        <source>测试速度，请等待10秒钟...</source>
+        <translation>Test della velocità, attendi 10 secondi...</translation>
+    </message>
+    <message>
+        <source>测试速度，请等待</source>
+        <translation>Test della velocità, attendi </translation>
+    </message>
+    <message>
+        <source>秒钟...</source>
+        <translation> secondi...</translation>
+    </message>
+    <message>
+        <source>对方Bramblet版本太低或者网络不通</source>
+        <translation>Bramblet avversario troppo vecchio o rete assente</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,25 @@
+# lupdate over today's sources into scratch copies of the .ts files; fails on any text without
+# a finished translation. -D: LUPDATE, SOURCES (list file), INCLUDE, OPTIONS and TS_FILES ("|"
+# between items), OUT (scratch folder).
+string(REPLACE "|" ";" OPTIONS "${OPTIONS}")
+string(REPLACE "|" ";" TS_FILES "${TS_FILES}")
+file(REMOVE_RECURSE "${OUT}")
+file(COPY ${TS_FILES} DESTINATION "${OUT}")
+file(GLOB copies "${OUT}/*.ts")
+execute_process(COMMAND "${LUPDATE}" -I "${INCLUDE}" "@${SOURCES}" ${OPTIONS} -ts ${copies} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "lupdate failed (${rc})")
+endif()
+set(missing "")
+foreach(copy IN LISTS copies)
+  file(READ "${copy}" text)
+  string(REGEX MATCHALL "<source>[^<]*</source>[^<]*(<[a-z]*comment>[^<]*</[a-z]*comment>[^<]*)*<translation type=\"unfinished\""
+    unfinished "${text}")
+  foreach(entry IN LISTS unfinished)
+    string(REGEX REPLACE "<source>([^<]*)</source>.*" "\n  ${copy}: \\1" entry "${entry}")
+    string(APPEND missing "${entry}")
+  endforeach()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "Not translated (cmake --build BUILD --target update_translations, then translate):${missing}")
+endif()
