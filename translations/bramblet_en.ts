@@ -79,6 +79,77 @@ With another version, make sure the other player has the same one!</translation>
     </message>
 </context>
 <context>
+    <name>RouterAdvice</name>
+    <message>
+        <source>%1、%2、%3</source>
+        <translation>%1, %2 and %3</translation>
+    </message>
+    <message>
+        <source>本机</source>
+        <translation>this computer</translation>
+    </message>
+    <message>
+        <source>本机 %1</source>
+        <translation>this computer (%1)</translation>
+    </message>
+    <message>
+        <source>请把这个地址告诉对方：%1</source>
+        <translation>Give this address to the other player: %1</translation>
+    </message>
+    <message>
+        <source>路由器的外网地址 %1 是局域网地址：这台路由器接在另一台路由器（常见的是运营商的光猫）后面。请把光猫设为桥接模式，或在两台路由器上都转发 %2，或请对方按 SERVER。</source>
+        <translation>The router&apos;s external address %1 is a local network address: this router sits behind another router (often the provider&apos;s modem). Put the modem in bridge mode, or forward %2 on both routers, or ask the other player to press SERVER.</translation>
+    </message>
+    <message>
+        <source>路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。</source>
+        <translation>The router&apos;s external address %1 is an internal address of your provider: nobody outside can connect in. Ask the other player to press SERVER, and press CLIENT yourself.</translation>
+    </message>
+    <message>
+        <source>路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。</source>
+        <translation>No router answered the port mapping (UPnP, NAT-PMP). If the other player cannot connect, forward %1 by hand on the router to %2.</translation>
+    </message>
+    <message>
+        <source>路由器上的 %1 端口被路由器自己的服务占用（代码 729）。请在路由器设置里关掉占用它的功能（例如远程管理），或请对方按 SERVER。</source>
+        <translation>Port %1 on the router is taken by the router&apos;s own service (code 729). Turn off the feature that uses it in the router&apos;s settings (remote management, for example), or ask the other player to press SERVER.</translation>
+    </message>
+    <message>
+        <source>路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。</source>
+        <translation>The router already forwards port %1 to another computer. Delete that forwarding on the router or point it to %2, or ask the other player to press SERVER.</translation>
+    </message>
+    <message>
+        <source>路由器拒绝用 NAT-PMP 打开 %1 端口（代码 %2）。请在路由器设置里允许端口映射，或手动把它转发到%3。</source>
+        <translation>The router refused to open port %1 through NAT-PMP (code %2). Allow port mapping in the router&apos;s settings, or forward the port by hand to %3.</translation>
+    </message>
+    <message>
+        <source>路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。</source>
+        <translation>The router refused to open port %1 (code %2). Turn on UPnP on the router, or forward the port by hand to %3.</translation>
+    </message>
+    <message>
+        <source>路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。</source>
+        <translation>The router did not open all the ports. Forward %1 by hand on the router to %2.</translation>
+    </message>
+    <message>
+        <source>连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。</source>
+        <translation>TCP port %2 of %1 did not answer three times. Possible causes: the address was mistyped; the other player has not pressed SERVER yet; the other player&apos;s router does not forward %3; a firewall is in the way.</translation>
+    </message>
+    <message>
+        <source>%1 是你自己路由器的外网地址：你们在同一个路由器后面，很多路由器不能把连接绕回来。请改用对方的局域网地址，并把本机的局域网地址 %2 告诉对方。</source>
+        <translation>%1 is your own router&apos;s external address: you are both behind the same router, and many routers cannot loop a connection back. Use the other player&apos;s local network address instead, and give them this computer&apos;s local address %2.</translation>
+    </message>
+    <message>
+        <source>去往 %1 的连接不经过路由器，而是走另一个网络接口（例如 VPN），路由器上的端口映射帮不上忙。</source>
+        <translation>The connection to %1 does not go through the router but through another network interface (a VPN, for example), so the router&apos;s port mapping cannot help.</translation>
+    </message>
+    <message>
+        <source>本机的 ufw 防火墙开着，会挡住对方的连接。请在终端运行：%1；%2；%3</source>
+        <translation>This computer&apos;s ufw firewall is on and will block the other player&apos;s connection. Run in a terminal: %1; %2; %3</translation>
+    </message>
+    <message>
+        <source>本机的 firewalld 防火墙会挡住对方的连接。请在终端运行：%1</source>
+        <translation>This computer&apos;s firewalld firewall will block the other player&apos;s connection. Run in a terminal: %1</translation>
+    </message>
+</context>
+<context>
     <name>Startup</name>
     <message>
         <source>该程序正在运行，请先关闭！</source>
@@ -131,6 +202,10 @@ With another version, make sure the other player has the same one!</translation>
         <source>连接成功</source>
         <translation>Connected</translation>
     </message>
+    <message>
+        <source>本机的 firewalld 防火墙（区域 %1）会挡住对方的连接。要在这次连接期间打开 TCP 9001、UDP 5739 和 TCP 11881 端口吗？</source>
+        <translation>This computer&apos;s firewalld firewall (zone %1) will block the other player&apos;s connection. Open TCP 9001, UDP 5739 and TCP 11881 for the length of this link?</translation>
+    </message>
 </context>
 <context>
     <name>bramblet::TFormConnect</name>
@@ -176,49 +251,6 @@ With another version, make sure the other player has the same one!</translation>
     <message>
         <source> 丢包：</source>
         <translation> Packet loss: </translation>
-    </message>
-</context>
-<context>
-    <name>router</name>
-    <message>
-        <source>请把这个地址告诉对方：%1</source>
-        <translation>Give this address to the other player: %1</translation>
-    </message>
-    <message>
-        <source>路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。</source>
-        <translation>The router&apos;s external address %1 is an internal address of your provider: nobody outside can connect in. Ask the other player to press SERVER, and press CLIENT yourself.</translation>
-    </message>
-    <message>
-        <source>路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。</source>
-        <translation>No router answered the port mapping (UPnP, NAT-PMP). If the other player cannot connect, forward %1 by hand on the router to %2.</translation>
-    </message>
-    <message>
-        <source>路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。</source>
-        <translation>The router already forwards port %1 to another computer. Delete that forwarding on the router or point it to %2, or ask the other player to press SERVER.</translation>
-    </message>
-    <message>
-        <source>路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。</source>
-        <translation>The router refused to open port %1 (code %2). Turn on UPnP on the router, or forward the port by hand to %3.</translation>
-    </message>
-    <message>
-        <source>路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。</source>
-        <translation>The router did not open all the ports. Forward %1 by hand on the router to %2.</translation>
-    </message>
-    <message>
-        <source>连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。</source>
-        <translation>TCP port %2 of %1 did not answer three times. Possible causes: the address was mistyped; the other player has not pressed SERVER yet; the other player&apos;s router does not forward %3; a firewall is in the way.</translation>
-    </message>
-    <message>
-        <source>%1、%2、%3</source>
-        <translation>%1, %2 and %3</translation>
-    </message>
-    <message>
-        <source>本机</source>
-        <translation>this computer</translation>
-    </message>
-    <message>
-        <source>本机 %1</source>
-        <translation>this computer (%1)</translation>
     </message>
 </context>
 <context>

@@ -79,6 +79,77 @@ Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa
     </message>
 </context>
 <context>
+    <name>RouterAdvice</name>
+    <message>
+        <source>%1、%2、%3</source>
+        <translation>%1, %2 e %3</translation>
+    </message>
+    <message>
+        <source>本机</source>
+        <translation>questo computer</translation>
+    </message>
+    <message>
+        <source>本机 %1</source>
+        <translation>questo computer (%1)</translation>
+    </message>
+    <message>
+        <source>请把这个地址告诉对方：%1</source>
+        <translation>Comunica questo indirizzo all&apos;altro giocatore: %1</translation>
+    </message>
+    <message>
+        <source>路由器的外网地址 %1 是局域网地址：这台路由器接在另一台路由器（常见的是运营商的光猫）后面。请把光猫设为桥接模式，或在两台路由器上都转发 %2，或请对方按 SERVER。</source>
+        <translation>L&apos;indirizzo esterno del router %1 è un indirizzo di rete locale: questo router sta dietro un altro router (spesso il modem del provider). Metti il modem in modalità bridge, oppure inoltra %2 su entrambi i router, oppure chiedi all&apos;altro giocatore di premere SERVER.</translation>
+    </message>
+    <message>
+        <source>路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。</source>
+        <translation>L&apos;indirizzo esterno del router %1 è un indirizzo interno del tuo provider: dall&apos;esterno non si può entrare. Chiedi all&apos;altro giocatore di premere SERVER e premi tu CLIENT.</translation>
+    </message>
+    <message>
+        <source>路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。</source>
+        <translation>Nessun router ha risposto alla mappatura delle porte (UPnP, NAT-PMP). Se l&apos;altro giocatore non riesce a collegarsi, inoltra a mano sul router %1 verso %2.</translation>
+    </message>
+    <message>
+        <source>路由器上的 %1 端口被路由器自己的服务占用（代码 729）。请在路由器设置里关掉占用它的功能（例如远程管理），或请对方按 SERVER。</source>
+        <translation>La porta %1 del router è occupata da un servizio del router stesso (codice 729). Disattiva nelle impostazioni del router la funzione che la usa (per esempio la gestione remota), oppure chiedi all&apos;altro giocatore di premere SERVER.</translation>
+    </message>
+    <message>
+        <source>路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。</source>
+        <translation>Il router inoltra già la porta %1 a un altro computer. Elimina quell&apos;inoltro sul router o indirizzalo verso %2, oppure chiedi all&apos;altro giocatore di premere SERVER.</translation>
+    </message>
+    <message>
+        <source>路由器拒绝用 NAT-PMP 打开 %1 端口（代码 %2）。请在路由器设置里允许端口映射，或手动把它转发到%3。</source>
+        <translation>Il router ha rifiutato di aprire la porta %1 tramite NAT-PMP (codice %2). Consenti la mappatura delle porte nelle impostazioni del router, oppure inoltra la porta a mano verso %3.</translation>
+    </message>
+    <message>
+        <source>路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。</source>
+        <translation>Il router ha rifiutato di aprire la porta %1 (codice %2). Attiva UPnP sul router, oppure inoltra la porta a mano verso %3.</translation>
+    </message>
+    <message>
+        <source>路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。</source>
+        <translation>Il router non ha aperto tutte le porte. Inoltra a mano sul router %1 verso %2.</translation>
+    </message>
+    <message>
+        <source>连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。</source>
+        <translation>La porta TCP %2 di %1 non ha risposto per tre volte. Cause possibili: indirizzo scritto male; l&apos;altro giocatore non ha ancora premuto SERVER; il router dell&apos;altro giocatore non inoltra %3; un firewall blocca il collegamento.</translation>
+    </message>
+    <message>
+        <source>%1 是你自己路由器的外网地址：你们在同一个路由器后面，很多路由器不能把连接绕回来。请改用对方的局域网地址，并把本机的局域网地址 %2 告诉对方。</source>
+        <translation>%1 è l&apos;indirizzo esterno del tuo stesso router: siete dietro lo stesso router, e molti router non sanno rimandare indietro una connessione. Usa invece l&apos;indirizzo di rete locale dell&apos;altro giocatore e comunicagli l&apos;indirizzo locale di questo computer, %2.</translation>
+    </message>
+    <message>
+        <source>去往 %1 的连接不经过路由器，而是走另一个网络接口（例如 VPN），路由器上的端口映射帮不上忙。</source>
+        <translation>La connessione verso %1 non passa dal router ma da un&apos;altra interfaccia di rete (per esempio una VPN): la mappatura delle porte sul router non può aiutare.</translation>
+    </message>
+    <message>
+        <source>本机的 ufw 防火墙开着，会挡住对方的连接。请在终端运行：%1；%2；%3</source>
+        <translation>Il firewall ufw di questo computer è attivo e bloccherà la connessione dell&apos;altro giocatore. Esegui in un terminale: %1; %2; %3</translation>
+    </message>
+    <message>
+        <source>本机的 firewalld 防火墙会挡住对方的连接。请在终端运行：%1</source>
+        <translation>Il firewall firewalld di questo computer bloccherà la connessione dell&apos;altro giocatore. Esegui in un terminale: %1</translation>
+    </message>
+</context>
+<context>
     <name>Startup</name>
     <message>
         <source>该程序正在运行，请先关闭！</source>
@@ -131,6 +202,10 @@ Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa
         <source>连接成功</source>
         <translation>Collegamento riuscito</translation>
     </message>
+    <message>
+        <source>本机的 firewalld 防火墙（区域 %1）会挡住对方的连接。要在这次连接期间打开 TCP 9001、UDP 5739 和 TCP 11881 端口吗？</source>
+        <translation>Il firewall firewalld di questo computer (zona %1) bloccherà la connessione dell&apos;altro giocatore. Aprire le porte TCP 9001, UDP 5739 e TCP 11881 per la durata di questo collegamento?</translation>
+    </message>
 </context>
 <context>
     <name>bramblet::TFormConnect</name>
@@ -176,49 +251,6 @@ Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa
     <message>
         <source> 丢包：</source>
         <translation> Perdita pacchetti: </translation>
-    </message>
-</context>
-<context>
-    <name>router</name>
-    <message>
-        <source>请把这个地址告诉对方：%1</source>
-        <translation>Comunica questo indirizzo all&apos;altro giocatore: %1</translation>
-    </message>
-    <message>
-        <source>路由器的外网地址 %1 是运营商的内部地址，外面连不进来。请让对方按 SERVER，你按 CLIENT。</source>
-        <translation>L&apos;indirizzo esterno del router %1 è un indirizzo interno del tuo provider: dall&apos;esterno non si può entrare. Chiedi all&apos;altro giocatore di premere SERVER e premi tu CLIENT.</translation>
-    </message>
-    <message>
-        <source>路由器没有应答端口映射（UPnP、NAT-PMP）。若对方连不进来，请在路由器上把 %1 手动转发到%2。</source>
-        <translation>Nessun router ha risposto alla mappatura delle porte (UPnP, NAT-PMP). Se l&apos;altro giocatore non riesce a collegarsi, inoltra a mano sul router %1 verso %2.</translation>
-    </message>
-    <message>
-        <source>路由器上的 %1 端口已转发给另一台电脑。请在路由器上删除那条转发或改为%2，或请对方按 SERVER。</source>
-        <translation>Il router inoltra già la porta %1 a un altro computer. Elimina quell&apos;inoltro sul router o indirizzalo verso %2, oppure chiedi all&apos;altro giocatore di premere SERVER.</translation>
-    </message>
-    <message>
-        <source>路由器拒绝打开 %1 端口（代码 %2）。请在路由器上开启 UPnP，或手动把它转发到%3。</source>
-        <translation>Il router ha rifiutato di aprire la porta %1 (codice %2). Attiva UPnP sul router, oppure inoltra la porta a mano verso %3.</translation>
-    </message>
-    <message>
-        <source>路由器没有打开全部端口。请在路由器上把 %1 手动转发到%2。</source>
-        <translation>Il router non ha aperto tutte le porte. Inoltra a mano sul router %1 verso %2.</translation>
-    </message>
-    <message>
-        <source>连接 %1 的 TCP %2 端口三次都没有应答。可能原因：地址输错；对方还没按 SERVER；对方的路由器没有转发 %3；防火墙拦截。</source>
-        <translation>La porta TCP %2 di %1 non ha risposto per tre volte. Cause possibili: indirizzo scritto male; l&apos;altro giocatore non ha ancora premuto SERVER; il router dell&apos;altro giocatore non inoltra %3; un firewall blocca il collegamento.</translation>
-    </message>
-    <message>
-        <source>%1、%2、%3</source>
-        <translation>%1, %2 e %3</translation>
-    </message>
-    <message>
-        <source>本机</source>
-        <translation>questo computer</translation>
-    </message>
-    <message>
-        <source>本机 %1</source>
-        <translation>questo computer (%1)</translation>
     </message>
 </context>
 <context>
