@@ -49,16 +49,20 @@ extern "C" void onEndSignal(int number) { endSignal = number; }
 
 // The caller may be gone, or may have stopped reading with a full pipe; the guard still has
 // to restore, so an answer that cannot go out in time is dropped.
+bool callerGone = false;
+
 void say(const std::string &line)
 {
     std::size_t done = 0;
-    while (done < line.size()) {
+    while (done < line.size() && !callerGone) {
         struct pollfd output {STDOUT_FILENO, POLLOUT, 0};
         const int ready = ::poll(&output, 1, kAnswerTimeoutMs);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0 || (output.revents & POLLOUT) == 0)
+        if (ready <= 0 || (output.revents & POLLOUT) == 0) {
+            callerGone = true; // it reads no more answers; the rest are dropped at once
             return;
+        }
         const ssize_t n = ::write(STDOUT_FILENO, line.data() + done, line.size() - done);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;

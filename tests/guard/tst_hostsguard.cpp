@@ -1,5 +1,7 @@
 // The hosts guard alone, as a real process on a hosts file of the test's own: every way its
 // pipe or its life can end puts the hosts file back, and bad input on its pipe changes nothing.
+#include "core/errors.h"
+#include "core/guardprotocol.h"
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
 
@@ -10,7 +12,12 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace bramblet;
@@ -116,6 +123,7 @@ private slots:
         QTest::newRow("SIGTERM") << QStringLiteral("SIGTERM");
         QTest::newRow("SIGINT") << QStringLiteral("SIGINT");
         QTest::newRow("SIGHUP") << QStringLiteral("SIGHUP");
+        QTest::newRow("SIGQUIT") << QStringLiteral("SIGQUIT");
         QTest::newRow("a second redirection, then end of input") << QStringLiteral("twice");
     }
     void everyEndRestores()
@@ -140,7 +148,10 @@ private slots:
             }
             guard.closeWriteChannel();
         } else {
-            const int number = end == QStringLiteral("SIGTERM") ? SIGTERM : end == QStringLiteral("SIGINT") ? SIGINT : SIGHUP;
+            const int number = end == QStringLiteral("SIGTERM") ? SIGTERM
+                               : end == QStringLiteral("SIGINT") ? SIGINT
+                               : end == QStringLiteral("SIGQUIT") ? SIGQUIT
+                                                                  : SIGHUP;
             QCOMPARE(::kill(pid_t(guard.processId()), number), 0);
         }
         QVERIFY(guard.waitForFinished(15000));
@@ -216,6 +227,164 @@ private slots:
         QCOMPARE(answer(guard), QByteArray("ok"));
         QVERIFY(guard.waitForFinished(15000));
         QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    // A second guard on the machine ends the first one's link in nothing.
+    void oneGuardAtATime()
+    {
+        QProcess first;
+        startGuard(first);
+        QCOMPARE(answer(first), QByteArray("ok"));
+        first.write("redirect 192.0.2.1 198.51.100.7\n");
+        QCOMPARE(answer(first), QByteArray("ok"));
+        const QByteArray during = readFile(hostsPath());
+        QProcess second;
+        startGuard(second);
+        QCOMPARE(answer(second), QByteArray("error ") + guardprotocol::kBusyError);
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitCode(), 3);
+        QCOMPARE(readFile(hostsPath()), during);
+        first.closeWriteChannel();
+        QVERIFY(first.waitForFinished(15000));
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    // A caller that stopped reading its answers does not keep the guard from restoring.
+    void callerThatStopsReading()
+    {
+        int in[2], out[2];
+        QVERIFY(::pipe(in) == 0 && ::pipe(out) == 0);
+        const pid_t guard = ::fork();
+        if (guard == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            if (::chdir(dir.path().toLocal8Bit().constData()) == 0)
+                ::execl(BRAMBLET_GUARD_TEST_EXE, BRAMBLET_GUARD_TEST_EXE, static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        // Far more answers than the pipe holds, none of them read.
+        const QByteArray lines = "redirect 192.0.2.1 198.51.100.7\n" + QByteArray("x\n").repeated(8000);
+        QCOMPARE(::write(in[1], lines.constData(), std::size_t(lines.size())), ssize_t(lines.size()));
+        ::close(in[1]);
+        int status = -1;
+        QTRY_VERIFY_WITH_TIMEOUT(::waitpid(guard, &status, WNOHANG) == guard, 30000);
+        ::close(out[0]);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    // What the replaced file carried beyond its bytes, and a file that cannot be replaced.
+    void fileTheGuardMeets_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("extended attributes stay with the hosts file") << QStringLiteral("xattr");
+        QTest::newRow("immutable: refused before anything is written") << QStringLiteral("immutable");
+    }
+    void fileTheGuardMeets()
+    {
+        QFETCH(QString, kind);
+        const QByteArray path = QFile::encodeName(hostsPath());
+        hosts::HostsRedirect redirect(hostsPath().toStdString(), platform::hostsStyle(), platform::hostsFileOps());
+        if (kind == QStringLiteral("xattr")) {
+            if (::setxattr(path.constData(), "user.bramblet-test", "kept", 4, 0) != 0)
+                QSKIP("no extended attributes on this file system");
+            redirect.setGameIp("192.0.2.1", "198.51.100.7");
+            QCOMPARE(redirect.restore(), hosts::Restored::Backup);
+            char value[8] = {};
+            QCOMPARE(::getxattr(path.constData(), "user.bramblet-test", value, sizeof value), ssize_t(4));
+            QCOMPARE(QByteArray(value), QByteArray("kept"));
+            return;
+        }
+        const int fd = ::open(path.constData(), O_RDONLY);
+        int flags = 0;
+        const bool set = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags |= FS_IMMUTABLE_FL, true) &&
+                         ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (!set) {
+            ::close(fd);
+            QSKIP("cannot mark a file immutable here");
+        }
+        std::string error;
+        try {
+            redirect.setGameIp("192.0.2.1", "198.51.100.7");
+        } catch (const Error &e) {
+            error = e.what();
+        }
+        flags &= ~FS_IMMUTABLE_FL;
+        QCOMPARE(::ioctl(fd, FS_IOC_SETFLAGS, &flags), 0);
+        ::close(fd);
+        QVERIFY2(error.find("immutable") != std::string::npos, error.c_str());
+        QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
+    }
+
+    // Root follows and runs only what no other user could have replaced.
+    void trustedPaths_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("root's folders, root's file") << QStringLiteral("plain") << true;
+        QTest::newRow("a folder others may write") << QStringLiteral("group-writable") << false;
+        QTest::newRow("a file another user owns") << QStringLiteral("user-file") << false;
+        QTest::newRow("a link through a folder another user owns") << QStringLiteral("user-link") << false;
+        QTest::newRow("root's sticky folder, root's file") << QStringLiteral("sticky") << true;
+    }
+    void trustedPaths()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, trusted);
+        if (::geteuid() != 0)
+            QSKIP("needs root to give files to other users");
+        QTemporaryDir top;
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+        const QString folder = top.filePath(QStringLiteral("f"));
+        QVERIFY(QDir().mkdir(folder));
+        QString file = folder + QStringLiteral("/guard");
+        QVERIFY(writeFile(file, "x"));
+        const auto enc = [](const QString &p) { return QFile::encodeName(p); };
+        if (setup == QStringLiteral("group-writable"))
+            QVERIFY(::chmod(enc(folder).constData(), 0775) == 0);
+        if (setup == QStringLiteral("sticky"))
+            QVERIFY(::chmod(enc(folder).constData(), 01777) == 0);
+        if (setup == QStringLiteral("user-file"))
+            QVERIFY(::chown(enc(file).constData(), 1000, 1000) == 0);
+        if (setup == QStringLiteral("user-link")) {
+            const QString theirs = top.filePath(QStringLiteral("theirs"));
+            QVERIFY(QDir().mkdir(theirs));
+            QVERIFY(::chown(enc(theirs).constData(), 1000, 1000) == 0);
+            QVERIFY(::symlink(enc(file).constData(), enc(theirs + QStringLiteral("/link")).constData()) == 0);
+            file = theirs + QStringLiteral("/link");
+        }
+        std::string why;
+        try {
+            platform::followTrusted(file.toStdString());
+        } catch (const Error &e) {
+            why = e.what();
+        }
+        QVERIFY2(why.empty() == trusted, why.c_str());
+    }
+
+    void pkexecAnswers_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("errors");
+        QTest::addColumn<int>("refusal");
+        using R = guardprotocol::PkexecRefusal;
+        QTest::newRow("no authentication agent")
+            << 127 << QByteArray("Error executing command as another user: No authentication agent found.\n") << int(R::NoAgent);
+        QTest::newRow("password dialog dismissed")
+            << 126 << QByteArray("Error executing command as another user: Request dismissed\n") << int(R::Dismissed);
+        QTest::newRow("not authorised")
+            << 127 << QByteArray("Error executing command as another user: Not authorized\n\nThis incident has been reported.\n")
+            << int(R::NotAuthorized);
+        QTest::newRow("the guard's own failure is no refusal") << 1 << QByteArray() << int(R::None);
+    }
+    void pkexecAnswers()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, errors);
+        QFETCH(int, refusal);
+        QCOMPARE(int(guardprotocol::pkexecRefusal(status, errors.toStdString())), refusal);
     }
 
     void argumentsRefused()
