@@ -258,7 +258,9 @@ BackupState HostsRedirect::backupState()
     if (ops_.exists(backupPath())) {
         const std::string identity = ops_.identity(backupPath());
         const std::string saved = ops_.read(backupPath());
-        if (markedBackupHash(marked) == contentHash(saved) || claimedTag() == backupTag(identity, saved))
+        const std::string tag = backupTag(identity, saved);
+        // The guard that made the backup knows it, whatever the files say now.
+        if (markedBackupHash(marked) == contentHash(saved) || claimedTag() == tag || tag == madeBackup_)
             return BackupState::Ours;
     }
     // A marker whose backup is gone (or is somebody else's file now) never adopts one.
@@ -365,7 +367,8 @@ std::string HostsRedirect::makeBackup(const fs::path &liveFile)
         mark("backup verified");
         // The claim names this very file; the name it is put in place under is only taken
         // where nobody's file stands.
-        claim(backupTag(ops_.identity(temp), original));
+        madeBackup_ = backupTag(ops_.identity(temp), original);
+        claim(madeBackup_);
         if (ops_.placeNew(temp, backup) == HostsFileOps::PlaceOutcome::Occupied)
             throw Error(backup.string() + " appeared meanwhile and was not made by Bramblet");
         placed = true;
@@ -448,6 +451,8 @@ void HostsRedirect::setGameIp(std::string_view gatewayAddress, std::string_view 
         }
         throw Error(text);
     }
+    // The marker now names the backup.
+    dropClaim();
 }
 
 void HostsRedirect::handOver(const fs::path &live)

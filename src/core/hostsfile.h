@@ -20,9 +20,10 @@ inline constexpr const char *kBackupSuffix = ".bak";
 // moment leaves either the old file or the complete new one.
 inline constexpr const char *kTempSuffix = ".bramblet-new";
 
-// The claim beside the backup names the one backup it vouches for (see backupTag). It is
-// written once, before the backup is put in place, and stays until the backup is gone; a
-// claim that names another file is removed, never honoured.
+// The claim beside the backup names the one backup it vouches for (see backupTag) while the
+// hosts file's marker does not: before the redirection is written, and while the earlier
+// content goes back. Each is written once and never changed; a claim that names another
+// file is removed, never honoured.
 inline constexpr const char *kClaimSuffix = ".bramblet-ours";
 // Where a backup of ours goes when the hosts file lost our marker during a link: it is the
 // player's earlier file now, kept under a name no later link takes.
@@ -190,6 +191,9 @@ private:
     HostsFileOps &ops_;
     // The hosts file holds a write of ours that failed: the backup goes back over it.
     bool ownWrite_ = false;
+    // The tag of the backup this object made; it stays ours even where someone took the
+    // marker out of the hosts file.
+    std::string madeBackup_;
 };
 
 } // namespace bramblet::hosts

@@ -258,6 +258,7 @@ private slots:
         if (guard == 0) {
             ::dup2(in[0], 0);
             ::dup2(out[1], 1);
+            ::close(in[0]), ::close(in[1]), ::close(out[0]), ::close(out[1]);
             if (::chdir(dir.path().toLocal8Bit().constData()) == 0)
                 ::execl(BRAMBLET_GUARD_TEST_EXE, BRAMBLET_GUARD_TEST_EXE, static_cast<char *>(nullptr));
             ::_exit(127);
@@ -269,7 +270,8 @@ private slots:
         QCOMPARE(::write(in[1], lines.constData(), std::size_t(lines.size())), ssize_t(lines.size()));
         ::close(in[1]);
         int status = -1;
-        QTRY_VERIFY_WITH_TIMEOUT(::waitpid(guard, &status, WNOHANG) == guard, 30000);
+        bool ended = false;
+        QTRY_VERIFY_WITH_TIMEOUT(ended = ended || ::waitpid(guard, &status, WNOHANG) == guard, 30000);
         ::close(out[0]);
         QVERIFY(WIFEXITED(status));
         QCOMPARE(readFile(hostsPath()), kOriginal);
