@@ -37,7 +37,23 @@ const char *lockPath()
 }
 #else
 std::filesystem::path guardedHostsPath() { return platform::hostsPath(); }
-const char *lockPath() { return "/run/bramblet-hosts-guard.lock"; }
+// One lock per view of the file system: a program started with `ip netns exec` sees a hosts
+// file of its own (bind-mounted in a mount namespace of its own), and its guard another lock.
+const char *lockPath()
+{
+    static const std::string path = [] {
+        std::string name = "/run/bramblet-hosts-guard-";
+        char ns[64] = {};
+        const ssize_t n = ::readlink("/proc/self/ns/mnt", ns, sizeof ns - 1);
+        // "mnt:[4026531841]": the number names the namespace.
+        for (ssize_t i = 0; i < n; ++i) {
+            if (ns[i] >= '0' && ns[i] <= '9')
+                name += ns[i];
+        }
+        return name + ".lock";
+    }();
+    return path.c_str();
+}
 #endif
 
 // How long an answer may wait for a caller that stopped reading.
