@@ -252,29 +252,18 @@ private slots:
     // A caller that stopped reading its answers does not keep the guard from restoring.
     void callerThatStopsReading()
     {
-        int in[2], out[2];
-        QVERIFY(::pipe(in) == 0 && ::pipe(out) == 0);
-        const pid_t guard = ::fork();
-        if (guard == 0) {
-            ::dup2(in[0], 0), ::dup2(out[1], 1);
-            ::close(in[0]), ::close(in[1]), ::close(out[0]), ::close(out[1]);
-            if (::chdir(dir.path().toLocal8Bit().constData()) == 0)
-                ::execl(BRAMBLET_GUARD_TEST_EXE, BRAMBLET_GUARD_TEST_EXE, static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-        ::close(in[0]), ::close(out[1]);
-        bool ended = false;
-        // A guard that hangs is ours to end, and only by its own number.
-        const auto reap = qScopeGuard([&] {
-            if (!ended && guard > 0 && ::kill(guard, SIGKILL) == 0)
-                ::waitpid(guard, nullptr, 0);
-        });
-        // Far more answers than the pipe holds, none of them read.
-        const QByteArray lines = "redirect 192.0.2.1 198.51.100.7\n" + QByteArray("x\n").repeated(8000);
-        QCOMPARE(::write(in[1], lines.constData(), std::size_t(lines.size())), ssize_t(lines.size()));
-        ::close(in[1]);
-        QTRY_VERIFY_WITH_TIMEOUT(ended = ended || ::waitpid(guard, nullptr, WNOHANG) == guard, 30000);
-        ::close(out[0]);
+        QTemporaryDir side;
+        const QByteArray fifo = QFile::encodeName(side.filePath(QStringLiteral("answers")));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+        const int neverRead = ::open(fifo.constData(), O_RDWR | O_CLOEXEC);
+        const auto closeFifo = qScopeGuard([neverRead] { ::close(neverRead); });
+        QProcess guard;
+        guard.setStandardOutputFile(QString::fromLocal8Bit(fifo));
+        startGuard(guard);
+        // Far more answers than the pipe holds.
+        guard.write("redirect 192.0.2.1 198.51.100.7\n" + QByteArray("x\n").repeated(8000));
+        guard.closeWriteChannel();
+        QVERIFY(guard.waitForFinished(30000));
         QCOMPARE(readFile(hostsPath()), kOriginal);
     }
 
