@@ -380,25 +380,21 @@ private slots:
     void whoseBackup_data()
     {
         QTest::addColumn<bool>("marked");
-        QTest::addColumn<QByteArray>("backup"); // empty: none
-        QTest::addColumn<QByteArray>("claim");  // "": none; "backup": names it; else names another file
+        QTest::addColumn<QByteArray>("backup"); // empty: none; "# a copy": not ours, so kept
+        QTest::addColumn<QByteArray>("claim");  // the tag it names; "backup": the backup's own
         QTest::addColumn<BackupState>("state");
-        QTest::addColumn<bool>("backupKept");
-        const QByteArray copy = "# a copy\n";
+        const QByteArray copy = "# a copy\n", none, other = "v7/0123456789abcdef";
         const QByteArray original = QByteArray::fromStdString(kOriginal);
-        QTest::newRow("someone else's hosts.bak") << false << copy << QByteArray() << BackupState::Foreign << true;
-        QTest::newRow("our redirection, backup gone: our lines come out")
-            << true << QByteArray() << QByteArray() << BackupState::Missing << false;
-        QTest::newRow("our redirection and backup") << true << original << QByteArray() << BackupState::Ours << false;
+        QTest::newRow("someone else's hosts.bak") << false << copy << none << BackupState::Foreign;
+        QTest::newRow("our redirection, backup gone: our lines come out") << true << none << none << BackupState::Missing;
+        QTest::newRow("our redirection and backup") << true << original << none << BackupState::Ours;
         QTest::newRow("killed once the earlier file was back: the claim")
-            << false << original << QByteArray("backup") << BackupState::Ours << false;
+            << false << original << QByteArray("backup") << BackupState::Ours;
         QTest::newRow("a claim left alone, then the administrator's own copy")
-            << false << copy << QByteArray("v7/0123456789abcdef") << BackupState::Foreign << true;
-        QTest::newRow("a stale marker adopts no other backup")
-            << true << copy << QByteArray() << BackupState::Missing << true;
-        QTest::newRow("only a claim of ours left") << false << QByteArray() << QByteArray("v1/0123456789abcdef")
-                                                   << BackupState::Leftover << false;
-        QTest::newRow("nothing of ours") << false << QByteArray() << QByteArray() << BackupState::None << false;
+            << false << copy << other << BackupState::Foreign;
+        QTest::newRow("a stale marker adopts no other backup") << true << copy << none << BackupState::Missing;
+        QTest::newRow("only a claim of ours left") << false << none << other << BackupState::Leftover;
+        QTest::newRow("nothing of ours") << false << none << none << BackupState::None;
     }
     void whoseBackup()
     {
@@ -406,28 +402,24 @@ private slots:
         QFETCH(QByteArray, backup);
         QFETCH(QByteArray, claim);
         QFETCH(BackupState, state);
-        QFETCH(bool, backupKept);
         const fs::path bak = backupPathFor(kHosts);
         FakeFiles files;
         files.files[kHosts.string()] =
             marked ? redirectedHostsContent("1.1.1.1", "1.1.1.2", HostsStyle{}, kOriginal, bak) : kOriginal;
         if (!backup.isEmpty())
             files.files[bak.string()] = backup.toStdString();
-        if (!claim.isEmpty()) {
-            const std::string tag = claim == "backup" ? backupTag(files.identityOf(bak), backup.toStdString())
-                                                      : claim.toStdString();
-            files.files[claimPathFor(bak).string()] = "While this file exists...\nbackup " + tag + "\n";
-        }
-        const auto before = files.files;
+        if (!claim.isEmpty())
+            files.files[claimPathFor(bak).string()] =
+                "...\nbackup " + (claim == "backup" ? backupTag("v0", kOriginal) : claim.toStdString()) + "\n";
         HostsRedirect redirect(kHosts, HostsStyle{}, files);
         QCOMPARE(redirect.backupState(), state);
         redirect.restore();
-        // Our lines are out, the earlier file is in place, and nothing of ours stays.
+        // Our lines are out, the earlier file is in place, nothing of ours stays, nobody's is lost.
         std::map<std::string, std::string> after{{kHosts.string(), kOriginal}};
-        if (backupKept)
+        if (backup.startsWith("# a copy"))
             after[bak.string()] = backup.toStdString();
         QCOMPARE(files.files, after);
-        if (backupKept)
+        if (after.size() > 1)
             QVERIFY_THROWS_EXCEPTION(Error, redirect.setGameIp("192.0.2.1", "198.51.100.7"));
     }
 

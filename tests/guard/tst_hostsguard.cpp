@@ -279,7 +279,7 @@ private slots:
         QFETCH(bool, immutable);
         const QByteArray path = QFile::encodeName(hostsPath());
         hosts::HostsRedirect redirect(hostsPath().toStdString(), platform::hostsStyle(), platform::hostsFileOps());
-        const int fd = ::open(path.constData(), O_RDONLY);
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         const auto closeFd = qScopeGuard([fd] { ::close(fd); });
         int flags = 0;
         const bool flagged = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags |= FS_IMMUTABLE_FL) != 0;
