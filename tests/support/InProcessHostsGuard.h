@@ -28,10 +28,9 @@ public:
     // As the real guard's client: a guard is started only where there is something of ours.
     hosts::Restored restore() override
     {
-        const hosts::BackupState state = redirect_.backupState();
-        if (state == hosts::BackupState::None || state == hosts::BackupState::Foreign)
-            return hosts::Restored::Nothing;
-        return redirect_.restore();
+        const hosts::BackupState s = redirect_.backupState();
+        return s == hosts::BackupState::None || s == hosts::BackupState::Foreign ? hosts::Restored::Nothing
+                                                                               : redirect_.restore();
     }
 
 private:
