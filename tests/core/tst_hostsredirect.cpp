@@ -350,9 +350,9 @@ private slots:
             return;
         // Every failure is reported with the system's text, and every write that does not
         // read back is noticed. Only clearing away stale temp files may fail unreported.
-        const std::string &failed = files.log[std::size_t(failAt)];
+        const std::string failed = files.log[std::size_t(failAt)];
         // The folder's flush after a claim is dropped is as optional as the drop.
-        const std::string &op = failed == "syncFolder" && failAt > 0 ? files.log[std::size_t(failAt - 1)] : failed;
+        const std::string op = failed == "syncFolder" && failAt > 0 ? files.log[std::size_t(failAt - 1)] : failed;
         const bool tempRemoval = op.rfind("remove", 0) == 0 && (op.find(kTempSuffix) != std::string::npos ||
                                                                 op.find(kClaimSuffix) != std::string::npos);
         if (!corrupt && !tempRemoval) {
