@@ -12,6 +12,7 @@
 #include "app/UnitConnect.h"
 #include "external/localserver.h"
 #include "platform/gamesettings.h"
+#include "platform/hostsfile.h"
 #include "platform/hostsguard.h"
 
 #include <QCloseEvent>
@@ -48,6 +49,13 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
       services_(services)
 {
     hostsGuard_ = services_.hostsGuard();
+    // A guard killed during a link leaves the redirection in place; the player hears it at
+    // once, and the close puts the hosts file back through a new guard.
+    hostsGuard_->died = [this] {
+        TrayIcon1->ShowBalloon(tr("hosts文件守护程序意外结束"),
+                               tr("游戏的重定向仍留在hosts文件中。关闭本程序时会再请求一次管理员密码，把hosts文件还原。"),
+                               BalloonIcon::Warning, 10);
+    };
 
     setObjectName(QStringLiteral("BrambletMainForm"));
     setWindowTitle(QStringLiteral("Quorrel2008 Online v.4"));
@@ -175,6 +183,14 @@ QString backupMissingText(platform::IHostsGuard &redirect)
              QString::fromLatin1(hosts::kGatewayHostName), QString::fromLatin1(hosts::kStunHostName));
 }
 
+// Where the guard left the earlier file when the hosts file lost our marker during the link.
+QString handedOverPath(const std::string &error)
+{
+    const std::string key = " is kept in ";
+    const std::size_t at = error.rfind(key);
+    return at == std::string::npos ? QString() : QString::fromStdString(error.substr(at + key.size()));
+}
+
 } // namespace
 
 bool TBrambletMainForm::hostsReadyForLink()
@@ -186,10 +202,14 @@ bool TBrambletMainForm::hostsReadyForLink()
                  .arg(nativePath(hostsGuard_->backupPath())));
         return false;
     case hosts::BackupState::Missing:
+        // Where the rest of the file is the earlier content the guard takes our lines out.
+        if (platform::hostsStyle().keepEarlierLines)
+            break;
         warn(backupMissingText(*hostsGuard_));
         return false;
     case hosts::BackupState::None:
     case hosts::BackupState::Ours:
+    case hosts::BackupState::Leftover:
         break;
     }
     return true;
@@ -203,12 +223,25 @@ void TBrambletMainForm::restoreHostsAtClose()
     try {
         const hosts::BackupState state = hostsGuard_->backupState();
         // The guard puts back only a backup of ours, and clears our files a killed run left.
-        hostsGuard_->restore();
-        if (state == hosts::BackupState::Missing)
+        const hosts::Restored restored = hostsGuard_->restore();
+        if (restored == hosts::Restored::ChangesKept)
+            warn(tr("hosts文件%1在联机期间被别的程序或管理员修改过。本程序只去掉了自己加入的几行，这些修改都保留了下来。")
+                     .arg(nativePath(hostsGuard_->hostsPath())));
+        else if (restored == hosts::Restored::Repaired)
+            warn(tr("hosts文件%1还带有本程序以前的游戏重定向，但它的备份已经不见了。本程序去掉了重定向的几行，其余内容保持不变。")
+                     .arg(nativePath(hostsGuard_->hostsPath())));
+        else if (state == hosts::BackupState::Missing && restored == hosts::Restored::Nothing)
             warn(backupMissingText(*hostsGuard_));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Bramblet: %s\n", e.what());
         std::fflush(stderr);
+        const QString kept = handedOverPath(e.what());
+        if (!kept.isEmpty()) {
+            warn(tr("hosts文件%1在联机期间被别的程序或管理员改过，本程序的标记也被去掉了，所以本程序没有改动它。"
+                    "联机前的hosts文件保存在%2。")
+                     .arg(nativePath(hostsGuard_->hostsPath()), kept));
+            return;
+        }
         warn(tr("无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。")
                  .arg(nativePath(hostsGuard_->hostsPath()), nativePath(hostsGuard_->backupPath())) +
              u'\n' + QString::fromLocal8Bit(e.what()));

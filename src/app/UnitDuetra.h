@@ -133,8 +133,9 @@ private:
     void warn(const QString &text);
     void refreshRecentPeers();
     // The hosts file around a link: whether a link may redirect it (a backup that is not
-    // ours, or our redirection without its backup, is left alone and the user told), and
-    // putting it back at close, telling the user what could not be put back.
+    // ours is left alone and the user told; our redirection without its backup the guard
+    // takes out where the rest of the file is the earlier content), and putting it back at
+    // close, telling the user what could not be put back or what others changed meanwhile.
     bool hostsReadyForLink();
     void restoreHostsAtClose();
     void createPlayerChannel(); // UnitDuetraChannel.cpp

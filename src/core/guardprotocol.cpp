@@ -41,7 +41,23 @@ std::string redirectCommand(std::string_view gateway, std::string_view stun)
     return std::string("redirect ").append(gateway).append(" ").append(stun).append("\n");
 }
 
-std::string okAnswer() { return "ok\n"; }
+std::string okAnswer(std::string_view note)
+{
+    return note.empty() ? std::string("ok\n") : "ok " + std::string(note) + "\n";
+}
+
+PkexecRefusal pkexecRefusal(int exitCode, std::string_view errorOutput)
+{
+    if (exitCode == 126)
+        return PkexecRefusal::Dismissed;
+    if (exitCode != 127)
+        return PkexecRefusal::None;
+    if (errorOutput.find("No authentication agent") != std::string_view::npos)
+        return PkexecRefusal::NoAgent;
+    if (errorOutput.find("Not authorized") != std::string_view::npos)
+        return PkexecRefusal::NotAuthorized;
+    return PkexecRefusal::None;
+}
 
 std::string errorAnswer(std::string_view text)
 {
@@ -55,6 +71,8 @@ std::optional<Answer> parseAnswer(std::string_view line)
 {
     if (line == "ok")
         return Answer{true, {}};
+    if (line.substr(0, 3) == "ok ")
+        return Answer{true, std::string(line.substr(3))};
     constexpr std::string_view error = "error ";
     if (line.substr(0, error.size()) == error)
         return Answer{false, std::string(line.substr(error.size()))};

@@ -32,16 +32,28 @@ struct Command {
 Command parseCommand(std::string_view line);
 std::string redirectCommand(std::string_view gateway, std::string_view stun);
 
-std::string okAnswer();
+// "ok", or "ok <note>" where the restore did more than put the backup back (kChangesKept,
+// kRepaired).
+std::string okAnswer(std::string_view note = {});
+inline constexpr const char *kChangesKept = "changes-kept";
+inline constexpr const char *kRepaired = "repaired";
+// The error a guard answers when another guard holds the machine's lock.
+inline constexpr const char *kBusyError = "Another Bramblet link is running on this computer";
 // The text on one line: line breaks and other control characters become blanks.
 std::string errorAnswer(std::string_view text);
 
 struct Answer {
     bool ok = false;
+    // The error's text, or the note of an "ok".
     std::string text;
 };
 // One line, without its line break; nothing when it is neither answer.
 std::optional<Answer> parseAnswer(std::string_view line);
+
+// Why pkexec did not run the guard, from its exit status and what it wrote to its error
+// output: 126 is a dismissed password dialog; 127 is a refusal or no agent to ask with.
+enum class PkexecRefusal { None, NoAgent, Dismissed, NotAuthorized };
+PkexecRefusal pkexecRefusal(int exitCode, std::string_view errorOutput);
 
 // Cuts a byte stream into lines of at most kMaxLine bytes. A longer line is reported once
 // as overlong and skipped up to its line break.

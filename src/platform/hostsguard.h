@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace bramblet::platform {
@@ -22,12 +23,21 @@ public:
     // killed, or the power failed) left one to put back.
     virtual hosts::BackupState backupState() = 0;
     // Puts a backup of ours back.
-    virtual void restoreStale() = 0;
+    virtual hosts::Restored restoreStale() = 0;
     // Backs the hosts file up and points the game's host names at the two addresses.
     virtual void redirect(const QString &gatewayAddress, const QString &stunAddress) = 0;
-    // Puts the hosts file back, waiting a bounded time; also a stale backup.
-    virtual void restore() = 0;
+    // Puts the hosts file back, waiting as long as the guard lives and works; also a stale
+    // backup, and our files a killed run left.
+    virtual hosts::Restored restore() = 0;
+
+    // Called when the guard of a running link ended without being asked to (killed, out of
+    // memory): the redirection stays until a new guard puts it back.
+    std::function<void()> died;
 };
+
+// The hosts guard's path where root may run it: the guard and every folder above it are
+// root's alone. Throws bramblet::Error with a text for the player otherwise.
+QString trustedGuardPath(const QString &guardPath);
 
 // The guard's executable in the program's folder (ending in a separator).
 QString hostsGuardPath(const QString &programFolder);

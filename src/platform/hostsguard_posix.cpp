@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -25,13 +26,24 @@ constexpr const char *kGuardName = "bramblet-hosts-guard";
 constexpr const char *kInstalledAction = "org.bramblet.hosts-guard";
 constexpr const char *kGenericAction = "org.freedesktop.policykit.exec";
 
+constexpr const char *kPkexec = "/usr/bin/pkexec";
+
 // The first answer may wait for the player to type a password.
 constexpr int kStartTimeoutMs = 120000;
 constexpr int kCommandTimeoutMs = 30000;
-// The close waits this long for the hosts file to be put back.
-constexpr int kRestoreTimeoutMs = 10000;
+// A restore of a hosts file of many megabytes on slow media takes what it takes; the window
+// keeps running meanwhile, and only a guard that ended or hangs this long is given up.
+constexpr int kRestoreTimeoutMs = 600000;
 
 [[noreturn]] void fail(const QString &text) { throw Error(text.toStdString()); }
+
+// The guard's error answer in the player's words where it is one the player can act on.
+QString answerText(const std::string &text)
+{
+    if (text == proto::kBusyError)
+        return QCoreApplication::translate("HostsGuard", "这台电脑上已经有另一个联机在运行（可能是另一个用户或另一个窗口）。请先结束那个联机，再重试。");
+    return QString::fromStdString(text);
+}
 
 class GuardProcess : public IHostsGuard {
 public:
@@ -40,9 +52,11 @@ public:
     ~GuardProcess() override
     {
         // The guard restores when its input ends; it is not ours to kill (it runs as root).
+        // By now the close has restored, so it ends at once.
+        QObject::disconnect(&process_, nullptr, nullptr, nullptr);
         if (process_.state() != QProcess::NotRunning) {
             process_.closeWriteChannel();
-            process_.waitForFinished(kRestoreTimeoutMs);
+            process_.waitForFinished(10000);
         }
     }
 
@@ -54,24 +68,29 @@ public:
         return hosts::HostsRedirect(hostsPath(), hostsStyle(), hostsFileOps()).backupState();
     }
 
-    void restoreStale() override
+    hosts::Restored restoreStale() override
     {
         const proto::Answer first = start();
         if (!first.ok)
-            fail(QString::fromStdString(first.text));
+            fail(answerText(first.text));
+        return restoredBy(first);
     }
 
     void redirect(const QString &gatewayAddress, const QString &stunAddress) override
     {
-        start();
+        const proto::Answer first = start();
+        if (!first.ok)
+            fail(answerText(first.text));
         const proto::Answer a = ask(proto::redirectCommand(gatewayAddress.toStdString(), stunAddress.toStdString()),
                                     kCommandTimeoutMs);
         if (!a.ok)
-            fail(QString::fromStdString(a.text));
+            fail(answerText(a.text));
+        linked_ = true;
     }
 
-    void restore() override
+    hosts::Restored restore() override
     {
+        linked_ = false;
         if (waiting_) {
             // The close came while an answer is awaited (a password prompt, say): the end
             // of its input makes the guard restore, and its last line says how that went.
@@ -83,21 +102,34 @@ public:
                 last = process_.readLine().chopped(1);
             const auto a = proto::parseAnswer(std::string_view(last.constData(), std::size_t(last.size())));
             if (a && !a->ok)
-                fail(QString::fromStdString(a->text));
-            return;
+                fail(answerText(a->text));
+            return a ? restoredBy(*a) : hosts::Restored::Nothing;
         }
         if (process_.state() == QProcess::NotRunning) {
-            if (backupState() != hosts::BackupState::Ours)
-                return;
-            start();
+            const hosts::BackupState state = backupState();
+            if (state == hosts::BackupState::None || state == hosts::BackupState::Foreign)
+                return hosts::Restored::Nothing;
+            const proto::Answer first = start();
+            if (!first.ok)
+                fail(answerText(first.text));
         }
         const proto::Answer a = ask(proto::kRestoreCommand, kRestoreTimeoutMs);
         waitUntil([this] { return process_.state() == QProcess::NotRunning; }, kRestoreTimeoutMs);
         if (!a.ok)
-            fail(QString::fromStdString(a.text));
+            fail(answerText(a.text));
+        return restoredBy(a);
     }
 
 private:
+    static hosts::Restored restoredBy(const proto::Answer &a)
+    {
+        if (a.text == proto::kChangesKept)
+            return hosts::Restored::ChangesKept;
+        if (a.text == proto::kRepaired)
+            return hosts::Restored::Repaired;
+        return hosts::Restored::Backup;
+    }
+
     // Starts the guard unless it runs; gives its first answer (the stale backup put back).
     proto::Answer start()
     {
@@ -106,10 +138,21 @@ private:
         QString program = guardPath_;
         QStringList args;
         if (::geteuid() != 0) {
-            program = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
-            if (program.isEmpty())
+            // Root runs only what the player cannot have replaced: pkexec by its own path,
+            // and a guard that is root's alone.
+            program = QString::fromLatin1(kPkexec);
+            if (!QFileInfo::exists(program))
                 fail(QCoreApplication::translate("HostsGuard", "找不到pkexec，无法修改hosts文件！"));
-            args << guardPath_;
+            args << trustedGuardPath(guardPath_);
+        }
+        if (!watching_) {
+            watching_ = true;
+            QObject::connect(&process_, &QProcess::finished, &process_, [this] {
+                if (linked_ && !waiting_ && died) {
+                    linked_ = false;
+                    died();
+                }
+            });
         }
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         // pkexec refuses a SHELL that /etc/shells does not list; the guard needs none.
@@ -167,8 +210,20 @@ private:
         }
         if (process_.state() != QProcess::NotRunning)
             fail(QCoreApplication::translate("HostsGuard", "hosts文件守护程序没有应答"));
-        // pkexec says why it did not run the guard: refused, dismissed, not found.
-        QString why = QString::fromLocal8Bit(process_.readAllStandardError()).trimmed();
+        // pkexec says why it did not run the guard: refused, dismissed, no agent to ask.
+        const QByteArray errors = process_.readAllStandardError();
+        switch (proto::pkexecRefusal(process_.exitCode(), std::string_view(errors.constData(), std::size_t(errors.size())))) {
+        case proto::PkexecRefusal::NoAgent:
+            fail(QCoreApplication::translate("HostsGuard", "无法修改hosts文件：这个桌面没有运行输入管理员密码的程序（认证代理），所以无法询问密码。"
+                    "请启动一个认证代理，或者以root身份运行本程序。"));
+        case proto::PkexecRefusal::Dismissed:
+            fail(QCoreApplication::translate("HostsGuard", "无法修改hosts文件：密码窗口被关闭了，没有输入密码。需要联机时请再试一次，并输入管理员密码。"));
+        case proto::PkexecRefusal::NotAuthorized:
+            fail(QCoreApplication::translate("HostsGuard", "无法修改hosts文件：系统拒绝了这个用户修改hosts文件的请求。请让本机管理员授权，或者以root身份运行本程序。"));
+        case proto::PkexecRefusal::None:
+            break;
+        }
+        QString why = QString::fromLocal8Bit(errors).trimmed();
         if (why.isEmpty())
             why = QStringLiteral("exit status %1").arg(process_.exitCode());
         fail(QCoreApplication::translate("HostsGuard", "无法修改hosts文件：") + why);
@@ -179,9 +234,25 @@ private:
     QElapsedTimer timer_;
     bool waiting_ = false;
     bool closeRequested_ = false;
+    // A redirection is in place and its guard is expected to live.
+    bool linked_ = false;
+    bool watching_ = false;
 };
 
 } // namespace
+
+QString trustedGuardPath(const QString &guardPath)
+{
+    try {
+        return QString::fromStdString(followTrusted(guardPath.toStdString()).string());
+    } catch (const std::exception &e) {
+        throw Error(QCoreApplication::translate("HostsGuard", "hosts文件守护程序%1所在的位置不受保护（它或它上面的某个文件夹不只属于root），"
+                       "本程序不会让它以管理员身份运行。请安装本程序的软件包，或者以root身份运行本程序。")
+                        .arg(guardPath)
+                        .toStdString() +
+                    "\n" + e.what());
+    }
+}
 
 QString hostsGuardPath(const QString &programFolder) { return programFolder + QString::fromLatin1(kGuardName); }
 

@@ -101,6 +101,11 @@ public:
         refused += o == RenameOutcome::Refused;
         return o;
     }
+    PlaceOutcome placeNew(const std::filesystem::path &f, const std::filesystem::path &t) override
+    {
+        return real.placeNew(f, t);
+    }
+    std::string identity(const std::filesystem::path &p) override { return real.identity(p); }
     void rewriteInPlace(const std::filesystem::path &p, std::string_view c) override { real.rewriteInPlace(p, c); }
     void remove(const std::filesystem::path &p) override { real.remove(p); }
     void syncFolder(const std::filesystem::path &p) override { real.syncFolder(p); }

@@ -1,5 +1,7 @@
 // The hosts guard alone, as a real process on a hosts file of the test's own: every way its
 // pipe or its life can end puts the hosts file back, and bad input on its pipe changes nothing.
+#include "core/errors.h"
+#include "core/guardprotocol.h"
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
 
@@ -10,7 +12,12 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace bramblet;
@@ -73,6 +80,8 @@ int runCaller(const char *folder)
 
 } // namespace
 
+Q_DECLARE_METATYPE(bramblet::guardprotocol::PkexecRefusal)
+
 class TestHostsGuard : public QObject {
     Q_OBJECT
 
@@ -116,6 +125,7 @@ private slots:
         QTest::newRow("SIGTERM") << QStringLiteral("SIGTERM");
         QTest::newRow("SIGINT") << QStringLiteral("SIGINT");
         QTest::newRow("SIGHUP") << QStringLiteral("SIGHUP");
+        QTest::newRow("SIGQUIT") << QStringLiteral("SIGQUIT");
         QTest::newRow("a second redirection, then end of input") << QStringLiteral("twice");
     }
     void everyEndRestores()
@@ -140,7 +150,10 @@ private slots:
             }
             guard.closeWriteChannel();
         } else {
-            const int number = end == QStringLiteral("SIGTERM") ? SIGTERM : end == QStringLiteral("SIGINT") ? SIGINT : SIGHUP;
+            const int number = end == QStringLiteral("SIGTERM") ? SIGTERM
+                               : end == QStringLiteral("SIGINT") ? SIGINT
+                               : end == QStringLiteral("SIGQUIT") ? SIGQUIT
+                                                                  : SIGHUP;
             QCOMPARE(::kill(pid_t(guard.processId()), number), 0);
         }
         QVERIFY(guard.waitForFinished(15000));
@@ -216,6 +229,134 @@ private slots:
         QCOMPARE(answer(guard), QByteArray("ok"));
         QVERIFY(guard.waitForFinished(15000));
         QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    // A second guard on the machine ends the first one's link in nothing.
+    void oneGuardAtATime()
+    {
+        QProcess first, second;
+        startGuard(first);
+        QCOMPARE(answer(first), QByteArray("ok"));
+        first.write("redirect 192.0.2.1 198.51.100.7\n");
+        QCOMPARE(answer(first), QByteArray("ok"));
+        const QByteArray during = readFile(hostsPath());
+        startGuard(second);
+        QCOMPARE(answer(second), QByteArray("error ") + guardprotocol::kBusyError);
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(readFile(hostsPath()), during);
+        first.closeWriteChannel();
+        QVERIFY(first.waitForFinished(15000));
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    // A caller that stopped reading its answers does not keep the guard from restoring.
+    void callerThatStopsReading()
+    {
+        QTemporaryDir side;
+        const QByteArray fifo = QFile::encodeName(side.filePath(QStringLiteral("answers")));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+        const int neverRead = ::open(fifo.constData(), O_RDWR | O_CLOEXEC);
+        const auto closeFifo = qScopeGuard([neverRead] { ::close(neverRead); });
+        QProcess guard;
+        guard.setStandardOutputFile(QString::fromLocal8Bit(fifo));
+        startGuard(guard);
+        // Far more answers than the pipe holds.
+        guard.write("redirect 192.0.2.1 198.51.100.7\n" + QByteArray("x\n").repeated(8000));
+        guard.closeWriteChannel();
+        QVERIFY(guard.waitForFinished(30000));
+        QCOMPARE(readFile(hostsPath()), kOriginal);
+    }
+
+    // What the replaced file carried beyond its bytes, and a file that cannot be replaced.
+    void fileTheGuardMeets_data()
+    {
+        QTest::addColumn<bool>("immutable");
+        QTest::newRow("extended attributes stay with the hosts file") << false;
+        QTest::newRow("immutable: refused before anything is written") << true;
+    }
+    void fileTheGuardMeets()
+    {
+        QFETCH(bool, immutable);
+        const QByteArray path = QFile::encodeName(hostsPath());
+        hosts::HostsRedirect redirect(hostsPath().toStdString(), platform::hostsStyle(), platform::hostsFileOps());
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        int flags = 0;
+        const bool flagged = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags |= FS_IMMUTABLE_FL) != 0;
+        if (immutable ? !flagged || ::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0 : ::fsetxattr(fd, "user.t", "kept", 4, 0) != 0)
+            QSKIP("this file system cannot mark files so");
+        std::string error;
+        try {
+            redirect.setGameIp("192.0.2.1", "198.51.100.7");
+            QCOMPARE(redirect.restore(), hosts::Restored::Backup);
+        } catch (const Error &e) {
+            error = e.what();
+        }
+        flags &= ~FS_IMMUTABLE_FL;
+        QVERIFY(!immutable || ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+        char value[8] = {};
+        QVERIFY2(immutable ? error.find("immutable") != std::string::npos
+                           : ::getxattr(path.constData(), "user.t", value, sizeof value) == 4, error.c_str());
+        QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
+    }
+
+    // Root follows and runs only what no other user could have replaced.
+    void trustedPaths_data()
+    {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("fileOwner");
+        QTest::addColumn<bool>("throughTheirLink");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("root's folders, root's file") << 0755 << 0 << false << true;
+        QTest::newRow("a folder others may write") << 0775 << 0 << false << false;
+        QTest::newRow("a file another user owns") << 0755 << 1000 << false << false;
+        QTest::newRow("a link in a folder another user owns") << 0755 << 0 << true << false;
+        QTest::newRow("root's sticky folder, root's file") << 01777 << 0 << false << true;
+    }
+    void trustedPaths()
+    {
+        QFETCH(int, folderMode);
+        QFETCH(int, fileOwner);
+        QFETCH(bool, throughTheirLink);
+        QFETCH(bool, trusted);
+        if (::geteuid() != 0)
+            QSKIP("needs root to give files to other users");
+        QTemporaryDir top;
+        const QByteArray folder = QFile::encodeName(top.filePath(QStringLiteral("f"))), theirs = folder + "-theirs";
+        QByteArray file = folder + "/guard";
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0 && ::mkdir(folder.constData(), 0) == 0 &&
+                ::chmod(folder.constData(), mode_t(folderMode)) == 0 && writeFile(QString::fromLocal8Bit(file), "x") &&
+                ::chown(file.constData(), uid_t(fileOwner), gid_t(fileOwner)) == 0);
+        if (throughTheirLink) {
+            QVERIFY(::mkdir(theirs.constData(), 0755) == 0 && ::chown(theirs.constData(), 1000, 1000) == 0 &&
+                    ::symlink(file.constData(), (theirs + "/link").constData()) == 0);
+            file = theirs + "/link";
+        }
+        if (trusted)
+            QCOMPARE(platform::followTrusted(file.toStdString()), file.toStdString());
+        else
+            QVERIFY_THROWS_EXCEPTION(Error, platform::followTrusted(file.toStdString()));
+    }
+
+    void pkexecAnswers_data()
+    {
+        using R = guardprotocol::PkexecRefusal;
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("errors");
+        QTest::addColumn<R>("refusal");
+        const QByteArray prefix = "Error executing command as another user: ";
+        QTest::newRow("no authentication agent") << 127 << prefix + "No authentication agent found.\n" << R::NoAgent;
+        QTest::newRow("password dialog dismissed") << 126 << prefix + "Request dismissed\n" << R::Dismissed;
+        QTest::newRow("not authorised") << 127 << prefix + "Not authorized\n\nThis incident has been reported.\n"
+                                        << R::NotAuthorized;
+        QTest::newRow("the guard's own failure is no refusal") << 1 << QByteArray() << R::None;
+    }
+    void pkexecAnswers()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, errors);
+        QFETCH(guardprotocol::PkexecRefusal, refusal);
+        QCOMPARE(guardprotocol::pkexecRefusal(status, errors.toStdString()), refusal);
     }
 
     void argumentsRefused()

@@ -20,12 +20,18 @@ public:
     }
     std::filesystem::path hostsPath() const override { return redirect_.hostsPath(); }
     hosts::BackupState backupState() override { return redirect_.backupState(); }
-    void restoreStale() override { redirect_.restore(); }
+    hosts::Restored restoreStale() override { return redirect_.restore(); }
     void redirect(const QString &gateway, const QString &stun) override
     {
         redirect_.setGameIp(gateway.toStdString(), stun.toStdString());
     }
-    void restore() override { redirect_.restore(); }
+    // As the real guard's client: a guard is started only where there is something of ours.
+    hosts::Restored restore() override
+    {
+        const hosts::BackupState s = redirect_.backupState();
+        return s == hosts::BackupState::None || s == hosts::BackupState::Foreign ? hosts::Restored::Nothing
+                                                                               : redirect_.restore();
+    }
 
 private:
     hosts::HostsRedirect redirect_;
