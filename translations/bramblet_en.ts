@@ -77,6 +77,26 @@ With another version, make sure the other player has the same one!</translation>
         <source>无法修改hosts文件：</source>
         <translation>Cannot change the hosts file: </translation>
     </message>
+    <message>
+        <source>这台电脑上已经有另一个联机在运行（可能是另一个用户或另一个窗口）。请先结束那个联机，再重试。</source>
+        <translation>Another link is already running on this computer (perhaps another user or another window). End that link first, then try again.</translation>
+    </message>
+    <message>
+        <source>无法修改hosts文件：这个桌面没有运行输入管理员密码的程序（认证代理），所以无法询问密码。请启动一个认证代理，或者以root身份运行本程序。</source>
+        <translation>Cannot change the hosts file: this desktop runs no program that asks for the administrator password (an authentication agent), so the password cannot be asked for. Start an authentication agent, or run this program as root.</translation>
+    </message>
+    <message>
+        <source>无法修改hosts文件：密码窗口被关闭了，没有输入密码。需要联机时请再试一次，并输入管理员密码。</source>
+        <translation>Cannot change the hosts file: the password window was closed without a password. When you want to link up, try again and enter the administrator password.</translation>
+    </message>
+    <message>
+        <source>无法修改hosts文件：系统拒绝了这个用户修改hosts文件的请求。请让本机管理员授权，或者以root身份运行本程序。</source>
+        <translation>Cannot change the hosts file: the system refused this user&apos;s request to change it. Ask this computer&apos;s administrator for permission, or run this program as root.</translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序%1所在的位置不受保护（它或它上面的某个文件夹不只属于root），本程序不会让它以管理员身份运行。请安装本程序的软件包，或者以root身份运行本程序。</source>
+        <translation>The hosts file guard %1 lies in an unprotected place (it or a folder above it does not belong to root alone), so this program will not run it as administrator. Install the program&apos;s package, or run this program as root.</translation>
+    </message>
 </context>
 <context>
     <name>RouterAdvice</name>
@@ -205,6 +225,26 @@ With another version, make sure the other player has the same one!</translation>
     <message>
         <source>本机的 firewalld 防火墙（区域 %1）会挡住对方的连接。要在这次连接期间打开 TCP 9001、UDP 5739 和 TCP 11881 端口吗？</source>
         <translation>This computer&apos;s firewalld firewall (zone %1) will block the other player&apos;s connection. Open TCP 9001, UDP 5739 and TCP 11881 for the length of this link?</translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序意外结束</source>
+        <translation>The hosts file guard ended unexpectedly</translation>
+    </message>
+    <message>
+        <source>游戏的重定向仍留在hosts文件中。关闭本程序时会再请求一次管理员密码，把hosts文件还原。</source>
+        <translation>The game&apos;s redirection is still in the hosts file. When you close this program it will ask for the administrator password once more to put the hosts file back.</translation>
+    </message>
+    <message>
+        <source>hosts文件%1在联机期间被别的程序或管理员修改过。本程序只去掉了自己加入的几行，这些修改都保留了下来。</source>
+        <translation>The hosts file %1 was changed during the link by another program or the administrator. This program took out only the lines it had added; those changes were kept.</translation>
+    </message>
+    <message>
+        <source>hosts文件%1还带有本程序以前的游戏重定向，但它的备份已经不见了。本程序去掉了重定向的几行，其余内容保持不变。</source>
+        <translation>The hosts file %1 still carried this program&apos;s earlier redirection of the game, but its backup was gone. This program took out the redirection lines and left the rest as it was.</translation>
+    </message>
+    <message>
+        <source>hosts文件%1在联机期间被别的程序或管理员改过，本程序的标记也被去掉了，所以本程序没有改动它。联机前的hosts文件保存在%2。</source>
+        <translation>The hosts file %1 was changed during the link by another program or the administrator, and this program&apos;s mark was taken out too, so this program did not change it. The hosts file from before the link is kept in %2.</translation>
     </message>
 </context>
 <context>

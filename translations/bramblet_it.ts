@@ -77,6 +77,26 @@ Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa
         <source>无法修改hosts文件：</source>
         <translation>Impossibile modificare il file hosts: </translation>
     </message>
+    <message>
+        <source>这台电脑上已经有另一个联机在运行（可能是另一个用户或另一个窗口）。请先结束那个联机，再重试。</source>
+        <translation>Su questo computer è già in corso un altro collegamento (forse di un altro utente o di un&apos;altra finestra). Chiudi prima quel collegamento, poi riprova.</translation>
+    </message>
+    <message>
+        <source>无法修改hosts文件：这个桌面没有运行输入管理员密码的程序（认证代理），所以无法询问密码。请启动一个认证代理，或者以root身份运行本程序。</source>
+        <translation>Impossibile modificare il file hosts: questo desktop non ha in esecuzione un programma che chieda la password di amministratore (un agente di autenticazione), quindi la password non può essere chiesta. Avvia un agente di autenticazione, oppure esegui questo programma come root.</translation>
+    </message>
+    <message>
+        <source>无法修改hosts文件：密码窗口被关闭了，没有输入密码。需要联机时请再试一次，并输入管理员密码。</source>
+        <translation>Impossibile modificare il file hosts: la finestra della password è stata chiusa senza inserirla. Quando vuoi collegarti riprova e inserisci la password di amministratore.</translation>
+    </message>
+    <message>
+        <source>无法修改hosts文件：系统拒绝了这个用户修改hosts文件的请求。请让本机管理员授权，或者以root身份运行本程序。</source>
+        <translation>Impossibile modificare il file hosts: il sistema ha rifiutato la richiesta di questo utente. Chiedi il permesso all&apos;amministratore di questo computer, oppure esegui questo programma come root.</translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序%1所在的位置不受保护（它或它上面的某个文件夹不只属于root），本程序不会让它以管理员身份运行。请安装本程序的软件包，或者以root身份运行本程序。</source>
+        <translation>Il guardiano del file hosts %1 si trova in una posizione non protetta (esso o una cartella sopra di esso non appartiene solo a root), quindi questo programma non lo eseguirà come amministratore. Installa il pacchetto del programma, oppure esegui questo programma come root.</translation>
+    </message>
 </context>
 <context>
     <name>RouterAdvice</name>
@@ -205,6 +225,26 @@ Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa
     <message>
         <source>本机的 firewalld 防火墙（区域 %1）会挡住对方的连接。要在这次连接期间打开 TCP 9001、UDP 5739 和 TCP 11881 端口吗？</source>
         <translation>Il firewall firewalld di questo computer (zona %1) bloccherà la connessione dell&apos;altro giocatore. Aprire le porte TCP 9001, UDP 5739 e TCP 11881 per la durata di questo collegamento?</translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序意外结束</source>
+        <translation>Il guardiano del file hosts si è chiuso inaspettatamente</translation>
+    </message>
+    <message>
+        <source>游戏的重定向仍留在hosts文件中。关闭本程序时会再请求一次管理员密码，把hosts文件还原。</source>
+        <translation>Il reindirizzamento del gioco è ancora nel file hosts. Alla chiusura questo programma chiederà di nuovo la password di amministratore per ripristinare il file hosts.</translation>
+    </message>
+    <message>
+        <source>hosts文件%1在联机期间被别的程序或管理员修改过。本程序只去掉了自己加入的几行，这些修改都保留了下来。</source>
+        <translation>Il file hosts %1 è stato modificato durante il collegamento da un altro programma o dall&apos;amministratore. Questo programma ha tolto solo le righe che aveva aggiunto; quelle modifiche sono state mantenute.</translation>
+    </message>
+    <message>
+        <source>hosts文件%1还带有本程序以前的游戏重定向，但它的备份已经不见了。本程序去掉了重定向的几行，其余内容保持不变。</source>
+        <translation>Il file hosts %1 conteneva ancora un vecchio reindirizzamento del gioco di questo programma, ma il suo backup era sparito. Questo programma ha tolto le righe del reindirizzamento e ha lasciato il resto com&apos;era.</translation>
+    </message>
+    <message>
+        <source>hosts文件%1在联机期间被别的程序或管理员改过，本程序的标记也被去掉了，所以本程序没有改动它。联机前的hosts文件保存在%2。</source>
+        <translation>Il file hosts %1 è stato modificato durante il collegamento da un altro programma o dall&apos;amministratore, e anche il contrassegno di questo programma è stato tolto, quindi questo programma non lo ha toccato. Il file hosts di prima del collegamento è conservato in %2.</translation>
     </message>
 </context>
 <context>

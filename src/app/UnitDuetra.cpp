@@ -148,7 +148,7 @@ QString TBrambletMainForm::programFolder() const
 void TBrambletMainForm::restoreStaleBackup()
 {
     if (!closed_ && hostsGuard_->backupState() == hosts::BackupState::Ours)
-        hostsGuard_->restoreStale();
+        reportRestore(hostsGuard_->restoreStale());
 }
 
 void TBrambletMainForm::SetGameIp(const QString &gatewayAddress, const QString &stunAddress)
@@ -215,6 +215,17 @@ bool TBrambletMainForm::hostsReadyForLink()
     return true;
 }
 
+// A restore that could not simply put the backup back says what it kept.
+void TBrambletMainForm::reportRestore(hosts::Restored restored)
+{
+    if (restored == hosts::Restored::ChangesKept)
+        warn(tr("hosts文件%1在联机期间被别的程序或管理员修改过。本程序只去掉了自己加入的几行，这些修改都保留了下来。")
+                 .arg(nativePath(hostsGuard_->hostsPath())));
+    else if (restored == hosts::Restored::Repaired)
+        warn(tr("hosts文件%1还带有本程序以前的游戏重定向，但它的备份已经不见了。本程序去掉了重定向的几行，其余内容保持不变。")
+                 .arg(nativePath(hostsGuard_->hostsPath())));
+}
+
 void TBrambletMainForm::restoreHostsAtClose()
 {
     // The earlier content comes back, also from a backup of ours an earlier run left; a
@@ -224,13 +235,8 @@ void TBrambletMainForm::restoreHostsAtClose()
         const hosts::BackupState state = hostsGuard_->backupState();
         // The guard puts back only a backup of ours, and clears our files a killed run left.
         const hosts::Restored restored = hostsGuard_->restore();
-        if (restored == hosts::Restored::ChangesKept)
-            warn(tr("hosts文件%1在联机期间被别的程序或管理员修改过。本程序只去掉了自己加入的几行，这些修改都保留了下来。")
-                     .arg(nativePath(hostsGuard_->hostsPath())));
-        else if (restored == hosts::Restored::Repaired)
-            warn(tr("hosts文件%1还带有本程序以前的游戏重定向，但它的备份已经不见了。本程序去掉了重定向的几行，其余内容保持不变。")
-                     .arg(nativePath(hostsGuard_->hostsPath())));
-        else if (state == hosts::BackupState::Missing && restored == hosts::Restored::Nothing)
+        reportRestore(restored);
+        if (state == hosts::BackupState::Missing && restored == hosts::Restored::Nothing)
             warn(backupMissingText(*hostsGuard_));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Bramblet: %s\n", e.what());

@@ -2,6 +2,7 @@
 
 #include "app/ConnectDialogApi.h"
 #include "app/Services.h"
+#include "core/hostsfile.h"
 #include "core/router.h"
 #include "net/TcpSockets.h"
 
@@ -152,6 +153,7 @@ private:
     void routerAfterDialog(bool server, bool linked);
     void routerAtClose();
     void restoreStaleBackup();
+    void reportRestore(hosts::Restored restored);
 
     MainFormServices services_;
     std::unique_ptr<platform::IHostsGuard> hostsGuard_;

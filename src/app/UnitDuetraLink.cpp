@@ -73,7 +73,7 @@ void TBrambletMainForm::startLink(std::int32_t role)
     // refused or dismissed prompt ends the press here, and the friend is never left linked
     // to nobody. Its start also puts back a backup an earlier run left. The addresses
     // follow once the test is done.
-    hostsGuard_->restoreStale();
+    reportRestore(hostsGuard_->restoreStale());
     if (closed_)
         return;
 

@@ -53,7 +53,7 @@ QByteArray expectedHosts(const QString &hostsPath, const QString &gateway, const
 class RefusedGuard : public InProcessHostsGuard {
 public:
     using InProcessHostsGuard::InProcessHostsGuard;
-    void restoreStale() override { throw Error("refused"); }
+    hosts::Restored restoreStale() override { throw Error("refused"); }
 };
 
 class TestLinkStart : public QObject {
