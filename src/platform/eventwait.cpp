@@ -11,11 +11,7 @@
 
 namespace bramblet::platform {
 
-namespace {
-
-// Runs the event loop until `done` or `timeoutMs`, looking at least every `pollMs`.
-template <class F>
-void loopUntil(F done, int timeoutMs, int pollMs)
+void loopUntil(const std::function<bool()> &done, int timeoutMs, int pollMs)
 {
     if (done())
         return;
@@ -30,8 +26,6 @@ void loopUntil(F done, int timeoutMs, int pollMs)
     tick.start(pollMs);
     loop.exec();
 }
-
-} // namespace
 
 std::optional<ProcessOutcome> runProcess(const QString &program, const QStringList &args, int timeoutMs)
 {

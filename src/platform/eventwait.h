@@ -19,6 +19,10 @@ struct ProcessOutcome {
     QByteArray output; // standard output
 };
 
+// Runs the event loop until `done` answers true or `timeoutMs` has passed, asking it at least
+// every `pollMs`.
+void loopUntil(const std::function<bool()> &done, int timeoutMs, int pollMs);
+
 // Runs `program` to its end; nothing when it could not start, crashed or took too long
 // (then it is killed).
 std::optional<ProcessOutcome> runProcess(const QString &program, const QStringList &args, int timeoutMs);

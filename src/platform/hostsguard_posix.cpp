@@ -7,12 +7,9 @@
 #include "platform/hostsfile.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <unistd.h>
 
@@ -172,26 +169,10 @@ private:
     }
 
     // Runs the event loop until `done` or the time is up; the window keeps painting meanwhile.
-    template <class F>
-    void waitUntil(F done, int timeoutMs)
+    void waitUntil(const std::function<bool()> &done, int timeoutMs)
     {
-        QEventLoop loop;
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (done() || timer_.hasExpired(timeoutMs))
-                loop.quit();
-        });
-        QObject::connect(&process_, &QProcess::readyReadStandardOutput, &loop, [&] {
-            if (done())
-                loop.quit();
-        });
-        QObject::connect(&process_, &QProcess::finished, &loop, &QEventLoop::quit);
-        timer_.start();
-        if (done())
-            return;
-        tick.start(50);
         waiting_ = true;
-        loop.exec();
+        loopUntil(done, timeoutMs, 10);
         waiting_ = false;
     }
 
@@ -231,7 +212,6 @@ private:
 
     QString guardPath_;
     QProcess process_;
-    QElapsedTimer timer_;
     bool waiting_ = false;
     bool closeRequested_ = false;
     // A redirection is in place and its guard is expected to live.
