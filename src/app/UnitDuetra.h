@@ -128,6 +128,24 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // While a press or the first show waits with the event loop running (the password prompt,
+    // a slow lookup, the game search), the buttons take no second press: a press inside a
+    // press would start a second guard and dialog. They get their earlier state back, unless
+    // the press ended in a link (`keep`).
+    class ButtonsHeld {
+    public:
+        explicit ButtonsHeld(TBrambletMainForm &form);
+        ~ButtonsHeld();
+        ButtonsHeld(const ButtonsHeld &) = delete;
+        ButtonsHeld &operator=(const ButtonsHeld &) = delete;
+        bool keep = false;
+
+    private:
+        TBrambletMainForm &form_;
+        bool server_;
+        bool client_;
+    };
+
     void createTray(); // UnitDuetraTray.cpp
     void createChecks(); // UnitDuetraChecks.cpp
     void startLink(std::int32_t role); // UnitDuetraLink.cpp

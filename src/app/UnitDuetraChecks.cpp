@@ -38,7 +38,11 @@ void TBrambletMainForm::createChecks()
     checks_ = std::make_unique<EnvironmentChecks>(processFlags(), std::move(s));
 }
 
-void TBrambletMainForm::FormShow() { checks_->FormShow(this); }
+void TBrambletMainForm::FormShow()
+{
+    ButtonsHeld held(*this);
+    checks_->FormShow(this);
+}
 
 void TBrambletMainForm::TrayIcon1BalloonHintClick() { checks_->BalloonHintClick(this); }
 

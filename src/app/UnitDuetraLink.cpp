@@ -43,6 +43,21 @@ void TBrambletMainForm::warn(const QString &text)
     services_.messages->show(this, text, tr("警告"), MessageIcon::Warning);
 }
 
+TBrambletMainForm::ButtonsHeld::ButtonsHeld(TBrambletMainForm &form)
+    : form_(form), server_(form.ButtonServer->isEnabled()), client_(form.ButtonClient->isEnabled())
+{
+    form_.ButtonServer->setEnabled(false);
+    form_.ButtonClient->setEnabled(false);
+}
+
+TBrambletMainForm::ButtonsHeld::~ButtonsHeld()
+{
+    if (keep)
+        return;
+    form_.ButtonServer->setEnabled(server_);
+    form_.ButtonClient->setEnabled(client_);
+}
+
 void TBrambletMainForm::ButtonServerClick() { startLink(kRoleServer); }
 
 void TBrambletMainForm::ButtonClientClick() { startLink(kRoleClient); }
@@ -50,6 +65,7 @@ void TBrambletMainForm::ButtonClientClick() { startLink(kRoleClient); }
 void TBrambletMainForm::startLink(std::int32_t role)
 {
     const bool server = role == kRoleServer;
+    ButtonsHeld held(*this);
 
     // 1. A press starts afresh: an earlier press's player channel closes.
     DeactivatePlayerChannel();
@@ -137,9 +153,8 @@ void TBrambletMainForm::startLink(std::int32_t role)
     if (closed_)
         return;
 
-    // 16.-17. The link runs for the rest of the program's run.
-    ButtonClient->setEnabled(false);
-    ButtonServer->setEnabled(false);
+    // 16.-17. The link runs for the rest of the program's run: the buttons stay off.
+    held.keep = true;
     StartLocalServer(LocalAddress);
 }
 

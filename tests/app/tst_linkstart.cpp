@@ -217,7 +217,11 @@ private slots:
         // The SERVER sees itself at 203.0.113.7; the CLIENT sees the SERVER at 198.51.100.9.
         dialog->results = server ? completed(QStringLiteral("203.0.113.7"), QStringLiteral("198.51.100.20"), 40001)
                                  : completed(QStringLiteral("198.51.100.20"), QStringLiteral("198.51.100.9"), 5739);
+        // A second press while the lookup lets the window run starts nothing of its own.
+        onLookup = [this] { QTest::mouseClick(form->ButtonServer, Qt::LeftButton); };
         press(server, QStringLiteral(" 198.51.100.9"));
+        onLookup = nullptr;
+        QCOMPARE(dialog->shows, 1);
         // The address led to a link: typing offers it from now on.
         QCOMPARE(desktop.peers, QStringList{QStringLiteral("198.51.100.9")});
         QCOMPARE(form->PeerCompleter->model()->rowCount(), 1);

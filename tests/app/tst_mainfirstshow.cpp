@@ -9,6 +9,7 @@
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -105,9 +106,20 @@ private slots:
 
         platform::GameSettings settings(dir.filePath(QStringLiteral("settings.conf")));
         dialog.answer = exe;
-        TBrambletMainForm form(services(&settings));
+        // The checks wait with the window running; its buttons take no press meanwhile.
+        QPushButton *server = nullptr;
+        bool pressable = true;
+        MainFormServices s = services(&settings);
+        s.isAdministrator = [&] {
+            pressable = server->isEnabled();
+            return true;
+        };
+        TBrambletMainForm form(s);
+        server = form.ButtonServer;
         form.show();
         QTRY_COMPARE(host->balloons.size(), 1);
+        QVERIFY(!pressable);
+        QVERIFY(form.ButtonServer->isEnabled());
         QCOMPARE(dialog.asked, 1);
         QCOMPARE(messages.boxes.size(), 1);
         QVERIFY(messages.boxes[0].text.startsWith(QStringLiteral("您的游戏版本为：1.2.0.1\r\n")));
