@@ -1,13 +1,8 @@
-#include "app/DesktopServices.h"
 #include "app/EnvironmentChecks.h"
-#include "app/ErrorBox.h"
 #include "app/TrayIcon.h"
-#include "app/UnitDuetra.h"
 #include "platform/gamesettings.h"
-#include "support/FakeTrayHost.h"
+#include "support/MainWindowRig.h"
 #include "support/PeImageWriter.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,12 +16,11 @@
 #include <future>
 
 using namespace bramblet;
-using bramblet::test::FakeTrayHost;
-using bramblet::test::RecordingMessages;
+using namespace bramblet::test;
 
 namespace {
 
-bool writeFile(const QString &path, const test::ByteVector &bytes)
+bool writeFile(const QString &path, const ByteVector &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) &&
@@ -64,28 +58,20 @@ qint64 bytesRead()
 class TestMainFirstShow : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
-    RecordingMessages messages;
     ChoosingDialog dialog;
-    test::QuietDesktop shell;
-    FakeTrayHost *host = nullptr;
+    QuietDesktop shell;
+    MainWindowRig rig;
+    RecordingMessages &messages = rig.messages;
+    FakeTrayHost *&host = rig.host;
 
-    MainFormServices services(platform::IGameSettings *settings)
+    TBrambletMainForm &show(platform::IGameSettings *settings)
     {
-        MainFormServices s;
-        s.messages = &messages;
-        s.fileDialog = &dialog;
-        s.shell = &shell;
-        s.settings = settings;
-        s.isAdministrator = [] { return true; };
-        s.quitApplication = [] {};
-        s.programFolder = dir.path() + QLatin1Char('/');
-        s.trayHost = [this] {
-            auto h = std::make_unique<FakeTrayHost>();
-            host = h.get();
-            return std::unique_ptr<ITrayHost>(std::move(h));
-        };
-        test::realRest(s);
-        return s;
+        rig.services.fileDialog = &dialog;
+        rig.services.shell = &shell;
+        rig.services.settings = settings;
+        rig.services.programFolder = dir.path() + QLatin1Char('/');
+        rig.make().show();
+        return *rig.form;
     }
 
 private slots:
@@ -96,17 +82,17 @@ private slots:
         shell.opened.clear();
         processFlags() = ProcessFlags{};
     }
+    void cleanup() { rig.form.reset(); } // before the test's own settings go
 
     void versionFromTheChosenExecutable()
     {
         const QString exe = dir.filePath(QStringLiteral("PES2008.exe"));
-        QVERIFY(writeFile(exe, test::buildPe(test::simpleVersionBlock("1.2.0.1"))));
+        QVERIFY(writeFile(exe, buildPe(simpleVersionBlock("1.2.0.1"))));
         QCOMPARE(TBrambletMainForm::GetFileVersion(exe), QStringLiteral("1.2.0.1"));
 
         platform::GameSettings settings(dir.filePath(QStringLiteral("settings.conf")));
         dialog.answer = exe;
-        TBrambletMainForm form(services(&settings));
-        form.show();
+        TBrambletMainForm &form = show(&settings);
         QTRY_COMPARE(host->balloons.size(), 1);
         QCOMPARE(dialog.asked, 1);
         QCOMPARE(messages.boxes.size(), 1);
@@ -178,7 +164,7 @@ private slots:
             QVERIFY(QDir(dir.path()).mkpath(kind));
         } else if (kind.startsWith(QLatin1String("sparse"))) {
             if (kind == QLatin1String("sparse-pe"))
-                QVERIFY(writeFile(path, test::buildPe(test::simpleVersionBlock("1.2.0.1"))));
+                QVERIFY(writeFile(path, buildPe(simpleVersionBlock("1.2.0.1"))));
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
             if (!f.resize(qint64(4) << 30))
@@ -215,9 +201,8 @@ private slots:
         const QString chm = dir.filePath(QStringLiteral("联机问题解答.chm"));
         QFile::remove(chm);
         if (playersHelp)
-            QVERIFY(writeFile(chm, test::ByteVector{'I', 'T', 'S', 'F'}));
-        TBrambletMainForm form(services(&shell));
-        form.show();
+            QVERIFY(writeFile(chm, ByteVector{'I', 'T', 'S', 'F'}));
+        show(&shell);
         QTRY_COMPARE(host->balloons.size(), 1);
         host->clickBalloon();
         QTRY_COMPARE(shell.opened.size(), 1);

@@ -1,15 +1,10 @@
 // The main window's player channel over real loopback connections: what reaches the
 // companion library for each way a stream may arrive and a connection may end.
-#include "app/ErrorBox.h"
-#include "app/UnitDuetra.h"
 #include "core/playerchannel.h"
 #include "external/companion.h"
 #include "net/LoopbackPeer.h"
 #include "support/ChannelWire.h"
-#include "support/FakeNotifications.h"
-#include "support/FakeTrayHost.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QtTest>
 
@@ -105,9 +100,10 @@ bool sawEnd(const PlainSocket &peer)
 class TestPlayerChannel : public QObject {
     Q_OBJECT
 
-    RecordingMessages messages_;
     RecordingCompanion library_;
-    std::unique_ptr<TBrambletMainForm> form_;
+    MainWindowRig rig_;
+    RecordingMessages &messages_ = rig_.messages;
+    std::unique_ptr<TBrambletMainForm> &form_ = rig_.form;
     std::uint16_t port_ = 0;
 
     TServerWinSocket *server() const { return form_->ServerSocket1->Socket(); }
@@ -155,22 +151,26 @@ class TestPlayerChannel : public QObject {
         QCOMPARE(c.socket, p.handle);
         QVERIFY(c.socketOpen);
     }
+    // A new connection starts from nothing, whatever address its object gets: its record
+    // is the library's call `at`.
+    void checkNewConnection(int at, const QByteArray &record)
+    {
+        Player next;
+        QVERIFY(connectPlayer(next));
+        QVERIFY(sendAll(next, wire({ record })));
+        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), at + 1, 5000);
+        checkMessage(library_.calls[at], next, record);
+    }
 
 private slots:
     void init()
     {
         messages_.boxes.clear();
         library_.calls.clear();
-        installErrorBox(&messages_);
         port_ = unusedPort();
-        MainFormServices s;
-        s.messages = &messages_;
-        s.companion = &library_;
-        s.playerChannelPort = port_;
-        s.trayHost = [] { return std::unique_ptr<ITrayHost>(std::make_unique<FakeTrayHost>()); };
-        s.notifications = [] { return std::unique_ptr<INotificationService>(std::make_unique<FakeNotifications>()); };
-        test::realRest(s);
-        form_ = std::make_unique<TBrambletMainForm>(s);
+        rig_.services.companion = &library_;
+        rig_.services.playerChannelPort = port_;
+        rig_.make();
         QVERIFY(!form_->ServerSocket1->Active());
         form_->ActivatePlayerChannel();
         QVERIFY(form_->ServerSocket1->Active());
@@ -348,13 +348,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(server()->ActiveConnections(), 0, 5000);
         QCOMPARE(library_.calls.size(), 1);
 
-        // A new connection starts from nothing, whatever address its object gets.
-        Player next;
-        QVERIFY(connectPlayer(next));
-        const QByteArray record = plain(2, 2, 8);
-        QVERIFY(sendAll(next, wire({ record })));
-        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), 2, 5000);
-        checkMessage(library_.calls[1], next, record);
+        checkNewConnection(1, plain(2, 2, 8));
     }
 
     void deactivation_data()
@@ -380,12 +374,7 @@ private slots:
         QCOMPARE(library_.calls.size(), 0);
 
         form_->ActivatePlayerChannel();
-        Player next;
-        QVERIFY(connectPlayer(next));
-        const QByteArray record = plain(3, 3, 8);
-        QVERIFY(sendAll(next, wire({ record })));
-        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), 1, 5000);
-        checkMessage(library_.calls[0], next, record);
+        checkNewConnection(0, plain(3, 3, 8));
     }
 };
 
