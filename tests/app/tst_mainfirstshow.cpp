@@ -3,6 +3,7 @@
 #include "platform/gamesettings.h"
 #include "support/MainWindowRig.h"
 #include "support/PeImageWriter.h"
+#include "support/StagedCopy.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -22,9 +23,7 @@ namespace {
 
 bool writeFile(const QString &path, const ByteVector &bytes)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) &&
-           f.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())) == qint64(bytes.size());
+    return writeAll(path, QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
 }
 
 // Answers the file dialog with a path chosen by the test.
@@ -128,11 +127,8 @@ private slots:
         QFETCH(QByteArray, content);
         const QString path = dir.filePath(QStringLiteral("not-a-game"));
         QFile::remove(path);
-        if (!content.isNull()) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
-        }
+        if (!content.isNull())
+            QVERIFY(writeAll(path, content));
         QVERIFY(TBrambletMainForm::GetFileVersion(path).isEmpty());
     }
 
