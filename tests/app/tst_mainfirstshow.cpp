@@ -59,15 +59,16 @@ class TestMainFirstShow : public QObject {
     QTemporaryDir dir;
     ChoosingDialog dialog;
     QuietDesktop shell;
+    platform::GameSettings settings{dir.filePath(QStringLiteral("settings.conf"))};
     MainWindowRig rig;
     RecordingMessages &messages = rig.messages;
     FakeTrayHost *&host = rig.host;
 
-    TBrambletMainForm &show(platform::IGameSettings *settings)
+    TBrambletMainForm &show(platform::IGameSettings *store)
     {
         rig.services.fileDialog = &dialog;
         rig.services.shell = &shell;
-        rig.services.settings = settings;
+        rig.services.settings = store;
         rig.services.programFolder = dir.path() + QLatin1Char('/');
         rig.make().show();
         return *rig.form;
@@ -81,7 +82,7 @@ private slots:
         shell.opened.clear();
         processFlags() = ProcessFlags{};
     }
-    void cleanup() { rig.form.reset(); } // before the test's own settings go
+    void cleanup() { rig.form.reset(); }
 
     void versionFromTheChosenExecutable()
     {
@@ -89,7 +90,6 @@ private slots:
         QVERIFY(writeFile(exe, buildPe(simpleVersionBlock("1.2.0.1"))));
         QCOMPARE(TBrambletMainForm::GetFileVersion(exe), QStringLiteral("1.2.0.1"));
 
-        platform::GameSettings settings(dir.filePath(QStringLiteral("settings.conf")));
         dialog.answer = exe;
         TBrambletMainForm &form = show(&settings);
         QTRY_COMPARE(host->balloons.size(), 1);
