@@ -59,7 +59,7 @@ class TestMainFirstShow : public QObject {
     QTemporaryDir dir;
     ChoosingDialog dialog;
     QuietDesktop shell;
-    platform::GameSettings settings{dir.filePath(QStringLiteral("settings.conf"))};
+    platform::GameSettings settings { dir.filePath(QStringLiteral("settings.conf")) };
     MainWindowRig rig;
     RecordingMessages &messages = rig.messages;
     FakeTrayHost *&host = rig.host;

@@ -21,7 +21,6 @@ struct MainWindowRig {
     RecordingMessages messages;
     MainFormServices services;
     FakeTrayHost *host = nullptr;
-    FakeNotifications *notes = nullptr;
     FakeConnectDialog *dialog = nullptr;
     int quits = 0;
     std::unique_ptr<TBrambletMainForm> form;
@@ -36,11 +35,8 @@ struct MainWindowRig {
             host = h.get();
             return std::unique_ptr<ITrayHost>(std::move(h));
         };
-        services.notifications = [this] {
-            auto n = std::make_unique<FakeNotifications>();
-            notes = n.get();
-            return std::unique_ptr<INotificationService>(std::move(n));
-        };
+        services.notifications
+            = [] { return std::unique_ptr<INotificationService>(std::make_unique<FakeNotifications>()); };
     }
     // The window made at once, on `hostsPath` through a guard in this process.
     MainWindowRig(const QString &hostsPath, const QString &programFolder)
