@@ -1,12 +1,8 @@
 // The hosts file as the main window changes it, on real files: link start and close, the
 // attributes kept, a bind mount, another user, a kill at every point, this machine's address.
-#include "support/InProcessHostsGuard.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 #include "support/StagedCopy.h"
 #include "app/ApplicationTitle.h"
-#include "app/ErrorBox.h"
-#include "app/UnitDuetra.h"
 #include "core/errors.h"
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
@@ -142,17 +138,9 @@ int childCrash(const char *hostsPath, int killAt)
 int childClose(int argc, char **argv, const QString &hostsPath, const QString &programFolder)
 {
     BrambletApplication app(argc, argv);
-    RecordingMessages messages;
-    installErrorBox(&messages);
-    MainFormServices services;
-    services.messages = &messages;
-    bramblet::test::quietDesktop(services);
-    services.quitApplication = [] {};
-    services.hostsGuard = hostsGuardOn(hostsPath);
-    services.programFolder = programFolder;
-    TBrambletMainForm form(services);
-    form.close();
-    return messages.boxes.isEmpty() ? 0 : 2;
+    MainWindowRig w(hostsPath, programFolder);
+    w.form->close();
+    return w.messages.boxes.isEmpty() ? 0 : 2;
 }
 
 int childRedirect(const char *hostsPath, bool restore)
@@ -265,22 +253,7 @@ Q_DECLARE_METATYPE(Start)
 class TestHostsFile : public QObject {
     Q_OBJECT
 
-    struct Window {
-        RecordingMessages messages;
-        int quits = 0;
-        std::unique_ptr<TBrambletMainForm> form;
-        Window(const QString &hostsPath, const QString &programFolder)
-        {
-            installErrorBox(&messages);
-            MainFormServices s;
-            s.messages = &messages;
-            bramblet::test::quietDesktop(s);
-            s.quitApplication = [this] { ++quits; };
-            s.hostsGuard = hostsGuardOn(hostsPath);
-            s.programFolder = programFolder;
-            form = std::make_unique<TBrambletMainForm>(s);
-        }
-    };
+    using Window = MainWindowRig;
 
 private slots:
     void linkStartAndClose_data()

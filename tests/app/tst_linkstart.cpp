@@ -3,12 +3,8 @@
 #include "app/UnitDuetra.h"
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
-#include "support/InProcessHostsGuard.h"
-#include "support/FakeConnectDialog.h"
-#include "support/FakeTrayHost.h"
-#include "support/QuietDesktop.h"
+#include "support/MainWindowRig.h"
 #include "support/RecordingCompanion.h"
-#include "support/RecordingMessages.h"
 #include "support/StagedCopy.h"
 
 #include <QAbstractItemModel>
@@ -60,50 +56,38 @@ class TestLinkStart : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
-    RecordingMessages messages;
     RecordingCompanion companion;
-    FakeConnectDialog *dialog = nullptr;
-    FakeTrayHost *host = nullptr;
     std::optional<QString> localAddress;
-    std::unique_ptr<TBrambletMainForm> form;
     bool guardRefused = false;
     std::function<void()> onLookup;
     QuietDesktop desktop;
+    MainWindowRig rig;
+    RecordingMessages &messages = rig.messages;
+    FakeConnectDialog *&dialog = rig.dialog;
+    FakeTrayHost *&host = rig.host;
+    std::unique_ptr<TBrambletMainForm> &form = rig.form;
 
     QString hostsPath() const { return dir->filePath(QStringLiteral("etc/hosts")); }
     QString serverLog() const { return dir->filePath(QStringLiteral("companion.log")); }
 
     void makeForm()
     {
-        MainFormServices s;
-        s.messages = &messages;
-        s.settings = &desktop;
-        quietDesktop(s);
-        s.quitApplication = [] {};
-        s.companion = &companion;
-        s.hostsGuard = [this]() -> std::unique_ptr<platform::IHostsGuard> {
+        rig.services.settings = &desktop;
+        rig.services.companion = &companion;
+        rig.services.hostsGuard = [this]() -> std::unique_ptr<platform::IHostsGuard> {
             if (guardRefused)
                 return std::make_unique<RefusedGuard>(hostsPath());
             return std::make_unique<InProcessHostsGuard>(hostsPath());
         };
-        s.programFolder = dir->path() + QLatin1Char('/');
-        s.localAddress = [this] {
+        rig.services.programFolder = dir->path() + QLatin1Char('/');
+        rig.services.localAddress = [this] {
             if (onLookup)
                 onLookup();
             return localAddress;
         };
-        s.playerChannelPort = 21881;
-        s.trayHost = [this] {
-            auto h = std::make_unique<FakeTrayHost>();
-            host = h.get();
-            return std::unique_ptr<ITrayHost>(std::move(h));
-        };
-        s.createConnectDialog = [this](QWidget *) {
-            auto d = std::make_unique<FakeConnectDialog>();
-            dialog = d.get();
-            return std::unique_ptr<IConnectDialog>(std::move(d));
-        };
-        form = std::make_unique<TBrambletMainForm>(s);
+        rig.services.playerChannelPort = 21881;
+        rig.fakeDialog();
+        rig.make();
         processFlags().EnvironmentCheckPending = false;
         processFlags().HelpBalloonPending = false;
         form->show();
@@ -126,7 +110,6 @@ private slots:
         QVERIFY(copyStaged(QStringLiteral("Lib/Ostrel"), dir->path()));
         qputenv("BRAMBLET_COMPANION_LOG", serverLog().toLocal8Bit());
         messages.boxes.clear();
-        installErrorBox(&messages);
         companion = RecordingCompanion{};
         localAddress = QStringLiteral("192.168.1.20");
         makeForm();

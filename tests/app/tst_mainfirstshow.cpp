@@ -1,13 +1,9 @@
-#include "app/DesktopServices.h"
 #include "app/EnvironmentChecks.h"
-#include "app/ErrorBox.h"
 #include "app/TrayIcon.h"
-#include "app/UnitDuetra.h"
 #include "platform/gamesettings.h"
-#include "support/FakeTrayHost.h"
+#include "support/MainWindowRig.h"
 #include "support/PeImageWriter.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
+#include "support/StagedCopy.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -22,16 +18,13 @@
 #include <future>
 
 using namespace bramblet;
-using bramblet::test::FakeTrayHost;
-using bramblet::test::RecordingMessages;
+using namespace bramblet::test;
 
 namespace {
 
-bool writeFile(const QString &path, const test::ByteVector &bytes)
+bool writeFile(const QString &path, const ByteVector &bytes)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) &&
-           f.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())) == qint64(bytes.size());
+    return writeAll(path, QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
 }
 
 // Answers the file dialog with a path chosen by the test.
@@ -65,28 +58,21 @@ qint64 bytesRead()
 class TestMainFirstShow : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
-    RecordingMessages messages;
     ChoosingDialog dialog;
-    test::QuietDesktop shell;
-    FakeTrayHost *host = nullptr;
+    QuietDesktop shell;
+    platform::GameSettings settings { dir.filePath(QStringLiteral("settings.conf")) };
+    MainWindowRig rig;
+    RecordingMessages &messages = rig.messages;
+    FakeTrayHost *&host = rig.host;
 
-    MainFormServices services(platform::IGameSettings *settings)
+    TBrambletMainForm &show(platform::IGameSettings *store)
     {
-        MainFormServices s;
-        s.messages = &messages;
-        s.fileDialog = &dialog;
-        s.shell = &shell;
-        s.settings = settings;
-        s.isAdministrator = [] { return true; };
-        s.quitApplication = [] {};
-        s.programFolder = dir.path() + QLatin1Char('/');
-        s.trayHost = [this] {
-            auto h = std::make_unique<FakeTrayHost>();
-            host = h.get();
-            return std::unique_ptr<ITrayHost>(std::move(h));
-        };
-        test::realRest(s);
-        return s;
+        rig.services.fileDialog = &dialog;
+        rig.services.shell = &shell;
+        rig.services.settings = store;
+        rig.services.programFolder = dir.path() + QLatin1Char('/');
+        rig.make().show();
+        return *rig.form;
     }
 
 private slots:
@@ -97,29 +83,26 @@ private slots:
         shell.opened.clear();
         processFlags() = ProcessFlags{};
     }
+    void cleanup() { rig.form.reset(); }
 
     void versionFromTheChosenExecutable()
     {
         const QString exe = dir.filePath(QStringLiteral("PES2008.exe"));
-        QVERIFY(writeFile(exe, test::buildPe(test::simpleVersionBlock("1.2.0.1"))));
+        QVERIFY(writeFile(exe, buildPe(simpleVersionBlock("1.2.0.1"))));
         QCOMPARE(TBrambletMainForm::GetFileVersion(exe), QStringLiteral("1.2.0.1"));
 
-        platform::GameSettings settings(dir.filePath(QStringLiteral("settings.conf")));
         dialog.answer = exe;
         // The checks wait with the window running; its buttons take no press meanwhile.
-        QPushButton *server = nullptr;
         bool pressable = true;
-        MainFormServices s = services(&settings);
-        s.isAdministrator = [&] {
-            pressable = server->isEnabled();
+        rig.services.isAdministrator = [&] {
+            pressable = rig.form->ButtonServer->isEnabled();
             return true;
         };
-        TBrambletMainForm form(s);
-        server = form.ButtonServer;
-        form.show();
+        TBrambletMainForm &form = show(&settings);
         QTRY_COMPARE(host->balloons.size(), 1);
         QVERIFY(!pressable);
         QVERIFY(form.ButtonServer->isEnabled());
+        rig.services.isAdministrator = nullptr;
         QCOMPARE(dialog.asked, 1);
         QCOMPARE(messages.boxes.size(), 1);
         QVERIFY(messages.boxes[0].text.startsWith(QStringLiteral("您的游戏版本为：1.2.0.1\r\n")));
@@ -154,11 +137,8 @@ private slots:
         QFETCH(QByteArray, content);
         const QString path = dir.filePath(QStringLiteral("not-a-game"));
         QFile::remove(path);
-        if (!content.isNull()) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
-        }
+        if (!content.isNull())
+            QVERIFY(writeAll(path, content));
         QVERIFY(TBrambletMainForm::GetFileVersion(path).isEmpty());
     }
 
@@ -190,7 +170,7 @@ private slots:
             QVERIFY(QDir(dir.path()).mkpath(kind));
         } else if (kind.startsWith(QLatin1String("sparse"))) {
             if (kind == QLatin1String("sparse-pe"))
-                QVERIFY(writeFile(path, test::buildPe(test::simpleVersionBlock("1.2.0.1"))));
+                QVERIFY(writeFile(path, buildPe(simpleVersionBlock("1.2.0.1"))));
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
             if (!f.resize(qint64(4) << 30))
@@ -227,9 +207,8 @@ private slots:
         const QString chm = dir.filePath(QStringLiteral("联机问题解答.chm"));
         QFile::remove(chm);
         if (playersHelp)
-            QVERIFY(writeFile(chm, test::ByteVector{'I', 'T', 'S', 'F'}));
-        TBrambletMainForm form(services(&shell));
-        form.show();
+            QVERIFY(writeFile(chm, ByteVector{'I', 'T', 'S', 'F'}));
+        show(&shell);
         QTRY_COMPARE(host->balloons.size(), 1);
         host->clickBalloon();
         QTRY_COMPARE(shell.opened.size(), 1);

@@ -1,15 +1,10 @@
 // The main window's player channel over real loopback connections: what reaches the
 // companion library for each way a stream may arrive and a connection may end.
-#include "app/ErrorBox.h"
-#include "app/UnitDuetra.h"
 #include "core/playerchannel.h"
 #include "external/companion.h"
 #include "net/LoopbackPeer.h"
 #include "support/ChannelWire.h"
-#include "support/FakeNotifications.h"
-#include "support/FakeTrayHost.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QtTest>
 
@@ -105,9 +100,10 @@ bool sawEnd(const PlainSocket &peer)
 class TestPlayerChannel : public QObject {
     Q_OBJECT
 
-    RecordingMessages messages_;
     RecordingCompanion library_;
-    std::unique_ptr<TBrambletMainForm> form_;
+    MainWindowRig rig_;
+    RecordingMessages &messages_ = rig_.messages;
+    std::unique_ptr<TBrambletMainForm> &form_ = rig_.form;
     std::uint16_t port_ = 0;
 
     TServerWinSocket *server() const { return form_->ServerSocket1->Socket(); }
@@ -155,22 +151,45 @@ class TestPlayerChannel : public QObject {
         QCOMPARE(c.socket, p.handle);
         QVERIFY(c.socketOpen);
     }
+    // expected: "A0" MessageE of A's record 0 on A, "BR" ResetPlayer on B, in this order.
+    void checkCalls(const QStringList &expected, const Player *players, const QList<QByteArray> *records)
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), expected.size(), 5000);
+        std::uint32_t nextWord[2] = { 1, 1 };
+        for (int i = 0; i < expected.size(); ++i) {
+            const int who = expected[i][0] == u'A' ? 0 : 1;
+            const Call &c = library_.calls[i];
+            if (expected[i][1] == u'R') {
+                checkReset(c, players[who]);
+            } else {
+                checkMessage(c, players[who], records[who][expected[i].mid(1).toInt()]);
+                // The word is the connection's own: what the library wrote is there next time.
+                QCOMPARE(c.userWordValue, nextWord[who]++);
+            }
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable(QStringLiteral("call %1 (%2)").arg(i).arg(expected[i])));
+        }
+    }
+    // A new connection starts from nothing, whatever address its object gets: its record
+    // is the library's call `at`.
+    void checkNewConnection(int at, const QByteArray &record)
+    {
+        Player next;
+        QVERIFY(connectPlayer(next));
+        QVERIFY(sendAll(next, wire({ record })));
+        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), at + 1, 5000);
+        checkMessage(library_.calls[at], next, record);
+    }
 
 private slots:
     void init()
     {
         messages_.boxes.clear();
         library_.calls.clear();
-        installErrorBox(&messages_);
         port_ = unusedPort();
-        MainFormServices s;
-        s.messages = &messages_;
-        s.companion = &library_;
-        s.playerChannelPort = port_;
-        s.trayHost = [] { return std::unique_ptr<ITrayHost>(std::make_unique<FakeTrayHost>()); };
-        s.notifications = [] { return std::unique_ptr<INotificationService>(std::make_unique<FakeNotifications>()); };
-        test::realRest(s);
-        form_ = std::make_unique<TBrambletMainForm>(s);
+        rig_.services.companion = &library_;
+        rig_.services.playerChannelPort = port_;
+        rig_.make();
         QVERIFY(!form_->ServerSocket1->Active());
         form_->ActivatePlayerChannel();
         QVERIFY(form_->ServerSocket1->Active());
@@ -196,7 +215,7 @@ private slots:
     }
 
     // records: the stream as the library must see it; cuts: where the sends are split;
-    // expected: "E<i>" MessageE with record i, "R" ResetPlayer.
+    // expected: as checkCalls() takes it, the connection being A.
     void oneConnection_data()
     {
         QTest::addColumn<QList<QByteArray>>("records");
@@ -207,33 +226,33 @@ private slots:
         const QByteArray other = plain(2, 9, 300, 5);
         const QByteArray reset = plain(0, 3, 0);
         const auto e = strings;
-        QTest::newRow("one record") << QList { small } << QList<int> {} << e({ "E0" }) << false;
-        QTest::newRow("split inside the length field") << QList { small } << QList { 3 } << e({ "E0" }) << false;
-        QTest::newRow("split after the header") << QList { small } << QList { 24 } << e({ "E0" }) << false;
-        QTest::newRow("split inside the payload") << QList { other } << QList { 100, 200 } << e({ "E0" }) << false;
+        QTest::newRow("one record") << QList { small } << QList<int> {} << e({ "A0" }) << false;
+        QTest::newRow("split inside the length field") << QList { small } << QList { 3 } << e({ "A0" }) << false;
+        QTest::newRow("split after the header") << QList { small } << QList { 24 } << e({ "A0" }) << false;
+        QTest::newRow("split inside the payload") << QList { other } << QList { 100, 200 } << e({ "A0" }) << false;
         QList<int> everyByte;
         for (int i = 1; i < small.size(); ++i)
             everyByte << i;
-        QTest::newRow("one byte per read") << QList { small } << everyByte << e({ "E0" }) << false;
+        QTest::newRow("one byte per read") << QList { small } << everyByte << e({ "A0" }) << false;
         QTest::newRow("two records in one read, in order")
-            << QList { small, other } << QList<int> {} << e({ "E0", "E1" }) << false;
+            << QList { small, other } << QList<int> {} << e({ "A0", "A1" }) << false;
         QTest::newRow("second record split over the next read")
-            << QList { small, other, small } << QList { 40, 400 } << e({ "E0", "E1", "E2" }) << false;
-        QTest::newRow("zero-length payload") << QList { plain(5, 5, 0) } << QList<int> {} << e({ "E0" }) << false;
+            << QList { small, other, small } << QList { 40, 400 } << e({ "A0", "A1", "A2" }) << false;
+        QTest::newRow("zero-length payload") << QList { plain(5, 5, 0) } << QList<int> {} << e({ "A0" }) << false;
         QTest::newRow("record ending at byte 1000")
-            << QList { plain(1, 1, 976) } << QList<int> {} << e({ "E0" }) << false;
-        QTest::newRow("record of 1001 bytes") << QList { plain(1, 1, 977) } << QList<int> {} << e({ "E0" }) << false;
-        QTest::newRow("largest record") << QList { plain(4, 2, 65535, 9) } << QList<int> {} << e({ "E0" }) << false;
+            << QList { plain(1, 1, 976) } << QList<int> {} << e({ "A0" }) << false;
+        QTest::newRow("record of 1001 bytes") << QList { plain(1, 1, 977) } << QList<int> {} << e({ "A0" }) << false;
+        QTest::newRow("largest record") << QList { plain(4, 2, 65535, 9) } << QList<int> {} << e({ "A0" }) << false;
         QTest::newRow("largest records back to back") << QList { plain(4, 2, 65535, 9), small, plain(4, 2, 65535, 3) }
-                                                      << QList { 70000 } << e({ "E0", "E1", "E2" }) << false;
-        QTest::newRow("flag 0, other command") << QList { plain(0, 2, 4) } << QList<int> {} << e({ "E0" }) << false;
-        QTest::newRow("command 3, flag not 0") << QList { plain(1, 3, 4) } << QList<int> {} << e({ "E0" }) << false;
-        QTest::newRow("reset record") << QList { reset } << QList<int> {} << e({ "R", "R" }) << true;
-        QTest::newRow("reset with a payload") << QList { plain(0, 3, 8) } << QList<int> {} << e({ "R", "R" }) << true;
+                                                      << QList { 70000 } << e({ "A0", "A1", "A2" }) << false;
+        QTest::newRow("flag 0, other command") << QList { plain(0, 2, 4) } << QList<int> {} << e({ "A0" }) << false;
+        QTest::newRow("command 3, flag not 0") << QList { plain(1, 3, 4) } << QList<int> {} << e({ "A0" }) << false;
+        QTest::newRow("reset record") << QList { reset } << QList<int> {} << e({ "AR", "AR" }) << true;
+        QTest::newRow("reset with a payload") << QList { plain(0, 3, 8) } << QList<int> {} << e({ "AR", "AR" }) << true;
         QTest::newRow("records after a reset in the same read are dropped")
-            << QList { small, reset, other, small } << QList<int> {} << e({ "E0", "R", "R" }) << true;
+            << QList { small, reset, other, small } << QList<int> {} << e({ "A0", "AR", "AR" }) << true;
         QTest::newRow("reset record split over two reads")
-            << QList { small, reset, small } << QList { 40 } << e({ "E0", "R", "R" }) << true;
+            << QList { small, reset, small } << QList { 40 } << e({ "A0", "AR", "AR" }) << true;
     }
     void oneConnection()
     {
@@ -251,15 +270,9 @@ private slots:
         }
         if (closes)
             QTRY_VERIFY_WITH_TIMEOUT(sawEnd(p.peer), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), expected.size(), 5000);
-        for (int i = 0; i < expected.size(); ++i) {
-            if (expected[i] == QLatin1String("R"))
-                checkReset(library_.calls[i], p);
-            else
-                checkMessage(library_.calls[i], p, records[expected[i].mid(1).toInt()]);
-            if (QTest::currentTestFailed())
-                QFAIL(qPrintable(QStringLiteral("call %1 (%2)").arg(i).arg(expected[i])));
-        }
+        checkCalls(expected, &p, &records);
+        if (QTest::currentTestFailed())
+            return;
         if (closes)
             QTRY_COMPARE_WITH_TIMEOUT(server()->ActiveConnections(), 0, 5000);
         else
@@ -268,7 +281,7 @@ private slots:
     }
 
     // steps: "A 30" sends the next 30 bytes of A's stream, "B *" the rest of B's; expected:
-    // "A0" MessageE of A's record 0 on A, "BR" ResetPlayer on B.
+    // as checkCalls() takes it.
     void twoConnections_data()
     {
         QTest::addColumn<QList<QByteArray>>("recordsA");
@@ -303,21 +316,7 @@ private slots:
             QVERIFY(sendAll(players[who], part));
             sent[who] += int(part.size());
         }
-        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), expected.size(), 5000);
-        QMap<int, std::uint32_t> nextWord { { 0, 1 }, { 1, 1 } };
-        for (int i = 0; i < expected.size(); ++i) {
-            const int who = expected[i][0] == u'A' ? 0 : 1;
-            const Call &c = library_.calls[i];
-            if (expected[i][1] == u'R') {
-                checkReset(c, players[who]);
-            } else {
-                checkMessage(c, players[who], records[who][expected[i].mid(1).toInt()]);
-                // The word is the connection's own: what the library wrote is there next time.
-                QCOMPARE(c.userWordValue, nextWord[who]++);
-            }
-            if (QTest::currentTestFailed())
-                QFAIL(qPrintable(QStringLiteral("call %1 (%2)").arg(i).arg(expected[i])));
-        }
+        checkCalls(expected, players, records);
         QVERIFY(players[0].userWord != players[1].userWord);
     }
 
@@ -348,13 +347,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(server()->ActiveConnections(), 0, 5000);
         QCOMPARE(library_.calls.size(), 1);
 
-        // A new connection starts from nothing, whatever address its object gets.
-        Player next;
-        QVERIFY(connectPlayer(next));
-        const QByteArray record = plain(2, 2, 8);
-        QVERIFY(sendAll(next, wire({ record })));
-        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), 2, 5000);
-        checkMessage(library_.calls[1], next, record);
+        checkNewConnection(1, plain(2, 2, 8));
     }
 
     void deactivation_data()
@@ -380,12 +373,7 @@ private slots:
         QCOMPARE(library_.calls.size(), 0);
 
         form_->ActivatePlayerChannel();
-        Player next;
-        QVERIFY(connectPlayer(next));
-        const QByteArray record = plain(3, 3, 8);
-        QVERIFY(sendAll(next, wire({ record })));
-        QTRY_COMPARE_WITH_TIMEOUT(library_.calls.size(), 1, 5000);
-        checkMessage(library_.calls[0], next, record);
+        checkNewConnection(0, plain(3, 3, 8));
     }
 };
 

@@ -1,12 +1,14 @@
 #pragma once
 
-// The main window with test doubles around it: boxes recorded, a quiet desktop, a fake tray
-// host, quits counted, and the hosts guard on the test's scratch hosts file (never the
-// machine's). A test sets what it needs in `services` before make(); what it leaves unset is
-// the program's own (QuietDesktop.h).
+// The main window with test doubles around it: boxes recorded (the error box too), a quiet
+// desktop, a fake tray host and notification service, quits counted, and the hosts guard on
+// the test's scratch hosts file (never the machine's). A test sets what it needs in
+// `services` before make(); what it leaves unset is the program's own (QuietDesktop.h).
 
+#include "app/ErrorBox.h"
 #include "app/UnitDuetra.h"
 #include "support/FakeConnectDialog.h"
+#include "support/FakeNotifications.h"
 #include "support/FakeTrayHost.h"
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
@@ -25,6 +27,7 @@ struct MainWindowRig {
 
     MainWindowRig()
     {
+        installErrorBox(&messages);
         services.messages = &messages;
         services.quitApplication = [this] { ++quits; };
         services.trayHost = [this] {
@@ -32,6 +35,22 @@ struct MainWindowRig {
             host = h.get();
             return std::unique_ptr<ITrayHost>(std::move(h));
         };
+        services.notifications
+            = [] { return std::unique_ptr<INotificationService>(std::make_unique<FakeNotifications>()); };
+    }
+    // The window made at once, on `hostsPath` through a guard in this process.
+    MainWindowRig(const QString &hostsPath, const QString &programFolder)
+        : MainWindowRig()
+    {
+        services.hostsGuard = hostsGuardOn(hostsPath);
+        services.programFolder = programFolder;
+        make();
+    }
+    ~MainWindowRig()
+    {
+        // The window's close may still report; the boxes are gone after this.
+        form.reset();
+        setErrorSink({});
     }
     MainWindowRig(const MainWindowRig &) = delete;
     MainWindowRig &operator=(const MainWindowRig &) = delete;
@@ -49,6 +68,7 @@ struct MainWindowRig {
     TBrambletMainForm &make()
     {
         quietDesktop(services);
+        form.reset();
         form = std::make_unique<TBrambletMainForm>(services);
         return *form;
     }
