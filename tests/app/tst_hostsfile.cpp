@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -754,6 +755,7 @@ private slots:
         QVERIFY2(form, qPrintable(rig.messages.texts().join(u'|')));
         const QString slow = dir.filePath(QStringLiteral("run/slow")); // the test build's slow disk
         QVERIFY(writeAll(slow, {}));
+        const auto letGo = qScopeGuard([&] { QFile::remove(slow); });
         QElapsedTimer since;
         since.start();
         QTimer release;
