@@ -1,9 +1,9 @@
 #include "app/UnitDuetra.h"
 
+#include "app/ApplicationTitle.h"
 #include "app/ConnectDialogApi.h"
 #include "app/DesktopServices.h"
 #include "app/EnvironmentChecks.h"
-#include "app/ApplicationTitle.h"
 #include "app/ErrorBox.h"
 #include "app/InterfaceLog.h"
 #include "app/MessageService.h"
