@@ -280,22 +280,15 @@ TBrambletMainForm *linkedThroughGuard(MainWindowRig &rig, const QString &hostsPa
     return readAll(hostsPath) == redirectedByTestBuild() ? &form : nullptr;
 }
 
-// The guard this process started: its one child running the guard's test build.
+// The guard this process started: its one child, the guard's test build.
 pid_t guardPid()
 {
-    const QByteArray parent = QByteArray::number(::getpid());
-    const QString exe = QFileInfo(QStringLiteral(BRAMBLET_GUARD_TEST_EXE)).canonicalFilePath();
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        // "pid (name) state ppid ...": the name may hold anything, so read after its last ')'.
-        if (line.mid(line.lastIndexOf(')') + 1).split(' ').value(2) == parent &&
-            QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)) == exe)
-            return pid.toInt();
-    }
-    return 0;
+    const QString pid = QString::number(::getpid());
+    const QList<QByteArray> children = readAll(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).split(' ');
+    const QString exe = QStringLiteral("/proc/%1/exe").arg(QString::fromLatin1(children.first()));
+    return QFile::symLinkTarget(exe) == QFileInfo(QStringLiteral(BRAMBLET_GUARD_TEST_EXE)).canonicalFilePath()
+               ? pid_t(children.first().toInt())
+               : 0;
 }
 
 } // namespace
