@@ -251,8 +251,8 @@ With another version, make sure the other player has the same one!</translation>
         <translation>The hosts file %1 cannot be put back now. Its earlier content is still kept in the backup %2; this program will try again when you close it.</translation>
     </message>
     <message>
-        <source>hosts文件守护程序意外结束了，游戏的重定向还留在hosts文件中。要现在就还原hosts文件吗？（需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。</source>
-        <translation>The hosts file guard ended unexpectedly, and the game&apos;s redirection is still in the hosts file. Put the hosts file back now? (This asks for the administrator password once more.) Afterwards the game on this computer can no longer reach the other player. Choose “No” to put it back when this program closes.</translation>
+        <source>hosts文件守护程序意外结束了，游戏的重定向还留在hosts文件中。要现在就还原hosts文件吗？（可能需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。</source>
+        <translation>The hosts file guard ended unexpectedly, and the game&apos;s redirection is still in the hosts file. Put the hosts file back now? (This may ask for the administrator password once more.) Afterwards the game on this computer can no longer reach the other player. Choose “No” to put it back when this program closes.</translation>
     </message>
     <message>
         <source>hosts文件已经还原，游戏的重定向没有了：本机的游戏现在连不到对方了。本程序的其余部分照常运行。要再和对方联机，请退出本程序，重新打开后再连接。</source>

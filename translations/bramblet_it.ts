@@ -251,8 +251,8 @@ Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa
         <translation>Il file hosts %1 non può essere ripristinato ora. Il contenuto precedente è ancora conservato nella copia %2; questo programma riproverà alla chiusura.</translation>
     </message>
     <message>
-        <source>hosts文件守护程序意外结束了，游戏的重定向还留在hosts文件中。要现在就还原hosts文件吗？（需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。</source>
-        <translation>Il guardiano del file hosts si è chiuso inaspettatamente e il reindirizzamento del gioco è ancora nel file hosts. Ripristinare ora il file hosts? (Verrà chiesta di nuovo la password di amministratore.) Dopo, il gioco su questo computer non potrà più raggiungere l&apos;altro giocatore. Scegli “No” per ripristinarlo alla chiusura di questo programma.</translation>
+        <source>hosts文件守护程序意外结束了，游戏的重定向还留在hosts文件中。要现在就还原hosts文件吗？（可能需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。</source>
+        <translation>Il guardiano del file hosts si è chiuso inaspettatamente e il reindirizzamento del gioco è ancora nel file hosts. Ripristinare ora il file hosts? (Potrebbe essere chiesta di nuovo la password di amministratore.) Dopo, il gioco su questo computer non potrà più raggiungere l&apos;altro giocatore. Scegli “No” per ripristinarlo alla chiusura di questo programma.</translation>
     </message>
     <message>
         <source>hosts文件已经还原，游戏的重定向没有了：本机的游戏现在连不到对方了。本程序的其余部分照常运行。要再和对方联机，请退出本程序，重新打开后再连接。</source>

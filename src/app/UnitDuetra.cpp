@@ -270,7 +270,7 @@ void TBrambletMainForm::offerRestoreNow()
     const bool now = services_.messages->ask(
         this,
         tr("hosts文件守护程序意外结束了，游戏的重定向还留在hosts文件中。要现在就还原hosts文件吗？"
-           "（需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。"),
+           "（可能需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。"),
         applicationTitle());
     // A close while the question was up has restored already.
     if (!now || closed_)
