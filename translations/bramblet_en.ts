@@ -246,6 +246,18 @@ With another version, make sure the other player has the same one!</translation>
         <source>hosts文件%1在联机期间被别的程序或管理员改过，本程序的标记也被去掉了，所以本程序没有改动它。联机前的hosts文件保存在%2。</source>
         <translation>The hosts file %1 was changed during the link by another program or the administrator, and this program&apos;s mark was taken out too, so this program did not change it. The hosts file from before the link is kept in %2.</translation>
     </message>
+    <message>
+        <source>现在无法恢复hosts文件%1。原来的内容仍保存在备份%2中，关闭本程序时会再试一次。</source>
+        <translation>The hosts file %1 cannot be put back now. Its earlier content is still kept in the backup %2; this program will try again when you close it.</translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序意外结束了，游戏的重定向还留在hosts文件中。要现在就还原hosts文件吗？（可能需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。</source>
+        <translation>The hosts file guard ended unexpectedly, and the game&apos;s redirection is still in the hosts file. Put the hosts file back now? (This may ask for the administrator password once more.) Afterwards the game on this computer can no longer reach the other player. Choose “No” to put it back when this program closes.</translation>
+    </message>
+    <message>
+        <source>hosts文件已经还原，游戏的重定向没有了：本机的游戏现在连不到对方了。本程序的其余部分照常运行。要再和对方联机，请退出本程序，重新打开后再连接。</source>
+        <translation>The hosts file is back and the game&apos;s redirection is gone: the game on this computer can no longer reach the other player. The rest of this program keeps running. To play with the other player again, quit this program, open it again and link once more.</translation>
+    </message>
 </context>
 <context>
     <name>bramblet::TFormConnect</name>

@@ -246,6 +246,18 @@ Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa
         <source>hosts文件%1在联机期间被别的程序或管理员改过，本程序的标记也被去掉了，所以本程序没有改动它。联机前的hosts文件保存在%2。</source>
         <translation>Il file hosts %1 è stato modificato durante il collegamento da un altro programma o dall&apos;amministratore, e anche il contrassegno di questo programma è stato tolto, quindi questo programma non lo ha toccato. Il file hosts di prima del collegamento è conservato in %2.</translation>
     </message>
+    <message>
+        <source>现在无法恢复hosts文件%1。原来的内容仍保存在备份%2中，关闭本程序时会再试一次。</source>
+        <translation>Il file hosts %1 non può essere ripristinato ora. Il contenuto precedente è ancora conservato nella copia %2; questo programma riproverà alla chiusura.</translation>
+    </message>
+    <message>
+        <source>hosts文件守护程序意外结束了，游戏的重定向还留在hosts文件中。要现在就还原hosts文件吗？（可能需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。</source>
+        <translation>Il guardiano del file hosts si è chiuso inaspettatamente e il reindirizzamento del gioco è ancora nel file hosts. Ripristinare ora il file hosts? (Potrebbe essere chiesta di nuovo la password di amministratore.) Dopo, il gioco su questo computer non potrà più raggiungere l&apos;altro giocatore. Scegli “No” per ripristinarlo alla chiusura di questo programma.</translation>
+    </message>
+    <message>
+        <source>hosts文件已经还原，游戏的重定向没有了：本机的游戏现在连不到对方了。本程序的其余部分照常运行。要再和对方联机，请退出本程序，重新打开后再连接。</source>
+        <translation>Il file hosts è stato ripristinato e il reindirizzamento del gioco non c&apos;è più: il gioco su questo computer non può più raggiungere l&apos;altro giocatore. Il resto di questo programma continua a funzionare. Per giocare di nuovo con l&apos;altro giocatore, esci da questo programma, riaprilo e collegati di nuovo.</translation>
+    </message>
 </context>
 <context>
     <name>bramblet::TFormConnect</name>

@@ -1,5 +1,6 @@
 #include "app/UnitDuetra.h"
 
+#include "app/ApplicationTitle.h"
 #include "app/ConnectDialogApi.h"
 #include "app/DesktopServices.h"
 #include "app/EnvironmentChecks.h"
@@ -55,6 +56,8 @@ TBrambletMainForm::TBrambletMainForm(const MainFormServices &services, QWidget *
         TrayIcon1->ShowBalloon(tr("hosts文件守护程序意外结束"),
                                tr("游戏的重定向仍留在hosts文件中。关闭本程序时会再请求一次管理员密码，把hosts文件还原。"),
                                BalloonIcon::Warning, 10);
+        // The question runs a loop of its own: asked once the guard's end has been handled.
+        QMetaObject::invokeMethod(this, [this] { guarded([this] { offerRestoreNow(); }); }, Qt::QueuedConnection);
     };
 
     setObjectName(QStringLiteral("BrambletMainForm"));
@@ -239,19 +242,54 @@ void TBrambletMainForm::restoreHostsAtClose()
         if (state == hosts::BackupState::Missing && restored == hosts::Restored::Nothing)
             warn(backupMissingText(*hostsGuard_));
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "Bramblet: %s\n", e.what());
-        std::fflush(stderr);
-        const QString kept = handedOverPath(e.what());
-        if (!kept.isEmpty()) {
-            warn(tr("hosts文件%1在联机期间被别的程序或管理员改过，本程序的标记也被去掉了，所以本程序没有改动它。"
-                    "联机前的hosts文件保存在%2。")
-                     .arg(nativePath(hostsGuard_->hostsPath()), kept));
-            return;
-        }
-        warn(tr("无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。")
-                 .arg(nativePath(hostsGuard_->hostsPath()), nativePath(hostsGuard_->backupPath())) +
-             u'\n' + QString::fromLocal8Bit(e.what()));
+        warnRestoreFailed(e, true);
     }
+}
+
+void TBrambletMainForm::warnRestoreFailed(const std::exception &e, bool atClose)
+{
+    std::fprintf(stderr, "Bramblet: %s\n", e.what());
+    std::fflush(stderr);
+    const QString kept = handedOverPath(e.what());
+    if (!kept.isEmpty()) {
+        warn(tr("hosts文件%1在联机期间被别的程序或管理员改过，本程序的标记也被去掉了，所以本程序没有改动它。"
+                "联机前的hosts文件保存在%2。")
+                 .arg(nativePath(hostsGuard_->hostsPath()), kept));
+        return;
+    }
+    const QString text = atClose ? tr("无法恢复hosts文件%1！原来的内容仍保存在备份%2中，请手动用它替换hosts文件。")
+                                 : tr("现在无法恢复hosts文件%1。原来的内容仍保存在备份%2中，关闭本程序时会再试一次。");
+    warn(text.arg(nativePath(hostsGuard_->hostsPath()), nativePath(hostsGuard_->backupPath())) + u'\n' +
+         QString::fromLocal8Bit(e.what()));
+}
+
+void TBrambletMainForm::offerRestoreNow()
+{
+    if (closed_)
+        return;
+    const bool now = services_.messages->ask(
+        this,
+        tr("hosts文件守护程序意外结束了，游戏的重定向还留在hosts文件中。要现在就还原hosts文件吗？"
+           "（可能需要再输入一次管理员密码）还原以后，本机的游戏就连不到对方了。选“否”则在关闭本程序时还原。"),
+        applicationTitle());
+    // A close while the question was up has restored already.
+    if (!now || closed_)
+        return;
+    // Through a new guard, as the close would. The rest of the link (the local server, the
+    // player channel, the tray's summary) stays as it is: the friend may still be using it,
+    // and the buttons stay off, as for any link of this run.
+    try {
+        reportRestore(hostsGuard_->restore());
+    } catch (const std::exception &e) {
+        warnRestoreFailed(e, false);
+        return;
+    }
+    if (closed_)
+        return;
+    services_.messages->show(this,
+                             tr("hosts文件已经还原，游戏的重定向没有了：本机的游戏现在连不到对方了。"
+                                "本程序的其余部分照常运行。要再和对方联机，请退出本程序，重新打开后再连接。"),
+                             applicationTitle(), MessageIcon::Information);
 }
 
 void TBrambletMainForm::FormClose()

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 
 class QGroupBox;
@@ -157,6 +158,10 @@ private:
     // close, telling the user what could not be put back or what others changed meanwhile.
     bool hostsReadyForLink();
     void restoreHostsAtClose();
+    // The guard of the running link died: the player may have the hosts file put back now,
+    // through a new guard, instead of at close.
+    void offerRestoreNow();
+    void warnRestoreFailed(const std::exception &e, bool atClose);
     void createPlayerChannel(); // UnitDuetraChannel.cpp
     void showStatusLine(const QString &text);
     void layoutBelowControls();

@@ -50,4 +50,8 @@ QString hostsGuardAction(const QString &guardPath);
 // process is not root, directly where it is.
 std::unique_ptr<IHostsGuard> makeHostsGuard(const QString &programFolder);
 
+// The same for a test build of the guard, which acts on the file "hosts" in the folder it
+// starts in: started in the folder of `hostsPath` (a file named "hosts").
+std::unique_ptr<IHostsGuard> makeTestBuildHostsGuard(const QString &guardPath, const QString &hostsPath);
+
 } // namespace bramblet::platform

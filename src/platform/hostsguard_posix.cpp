@@ -44,7 +44,12 @@ QString answerText(const std::string &text)
 
 class GuardProcess : public IHostsGuard {
 public:
-    explicit GuardProcess(QString guardPath) : guardPath_(std::move(guardPath)) {}
+    // An empty `hostsPath`: the system's. A test build of the guard acts on the file "hosts"
+    // in the folder it starts in, so it is started in the folder of `hostsPath`.
+    GuardProcess(QString guardPath, std::filesystem::path hostsPath)
+        : guardPath_(std::move(guardPath)), hostsPath_(std::move(hostsPath))
+    {
+    }
 
     ~GuardProcess() override
     {
@@ -57,7 +62,10 @@ public:
         }
     }
 
-    std::filesystem::path hostsPath() const override { return platform::hostsPath(); }
+    std::filesystem::path hostsPath() const override
+    {
+        return hostsPath_.empty() ? platform::hostsPath() : hostsPath_;
+    }
 
     hosts::BackupState backupState() override
     {
@@ -156,6 +164,8 @@ private:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("SHELL"), QStringLiteral("/bin/sh"));
         process_.setProcessEnvironment(env);
+        if (!hostsPath_.empty())
+            process_.setWorkingDirectory(QString::fromStdString(hostsPath_.parent_path().string()));
         process_.start(program, args);
         if (!process_.waitForStarted(kCommandTimeoutMs))
             fail(QCoreApplication::translate("HostsGuard", "无法启动hosts文件守护程序：") + process_.errorString());
@@ -211,6 +221,7 @@ private:
     }
 
     QString guardPath_;
+    std::filesystem::path hostsPath_;
     QProcess process_;
     bool waiting_ = false;
     bool closeRequested_ = false;
@@ -259,7 +270,12 @@ QString hostsGuardAction(const QString &guardPath)
 
 std::unique_ptr<IHostsGuard> makeHostsGuard(const QString &programFolder)
 {
-    return std::make_unique<GuardProcess>(hostsGuardPath(programFolder));
+    return std::make_unique<GuardProcess>(hostsGuardPath(programFolder), std::filesystem::path());
+}
+
+std::unique_ptr<IHostsGuard> makeTestBuildHostsGuard(const QString &guardPath, const QString &hostsPath)
+{
+    return std::make_unique<GuardProcess>(guardPath, std::filesystem::path(hostsPath.toStdString()));
 }
 
 } // namespace bramblet::platform

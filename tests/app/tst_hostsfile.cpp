@@ -6,9 +6,12 @@
 #include "core/errors.h"
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
+#include "platform/hostsguard.h"
 #include "platform/localaddress.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -245,6 +248,35 @@ void becomeNobody()
 }
 
 enum class Start { Present, Missing, StaleBackup };
+
+// The test build's marker names the backup as it knows the file: "hosts" in its folder.
+QByteArray redirectedByTestBuild() { return redirected(kOriginal, QStringLiteral("hosts")); }
+
+// The window's own guard client around the guard's test build, on a scratch "hosts": it
+// runs the guard without pkexec only where it is root. Gives the window, linked.
+TBrambletMainForm *linkedThroughGuard(MainWindowRig &rig, const QString &hostsPath)
+{
+    if (!writeAll(hostsPath, kOriginal))
+        return nullptr;
+    rig.services.hostsGuard = [hostsPath] {
+        return platform::makeTestBuildHostsGuard(QStringLiteral(BRAMBLET_GUARD_TEST_EXE), hostsPath);
+    };
+    rig.services.programFolder = QFileInfo(hostsPath).path() + QStringLiteral("/program/");
+    TBrambletMainForm &form = rig.make();
+    guarded([&] { form.SetGameIp(QString::fromLatin1(kGateway), QString::fromLatin1(kStun)); });
+    return readAll(hostsPath) == redirectedByTestBuild() ? &form : nullptr;
+}
+
+// The guard this process started: its one child, the guard's test build.
+pid_t guardPid()
+{
+    const QString pid = QString::number(::getpid());
+    const QList<QByteArray> children = readAll(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).split(' ');
+    const QString exe = QStringLiteral("/proc/%1/exe").arg(QString::fromLatin1(children.first()));
+    return QFile::symLinkTarget(exe) == QFileInfo(QStringLiteral(BRAMBLET_GUARD_TEST_EXE)).canonicalFilePath()
+               ? pid_t(children.first().toInt())
+               : 0;
+}
 
 } // namespace
 
@@ -640,6 +672,68 @@ private slots:
         QVERIFY2(inNamespaces(p, QStringLiteral("exec \"$0\" --child localip")), p.readAllStandardError().constData());
         const QByteArray address = keyValues(p.readAllStandardOutput()).value("address");
         QCOMPARE(QString::fromLatin1(address), expected);
+    }
+
+    // A guard killed during a link (kill -9, out of memory) is told at once; the hosts file
+    // comes back now through a new guard when the player agrees, else at the close.
+    void guardKilledDuringLink_data()
+    {
+        QTest::addColumn<bool>("now");
+        QTest::newRow("player agrees: back now through a new guard") << true;
+        QTest::newRow("player declines: back at the close") << false;
+    }
+    void guardKilledDuringLink()
+    {
+        QFETCH(bool, now);
+        if (::geteuid() != 0)
+            QSKIP("the guard's client starts a guard without pkexec only as root");
+        QTemporaryDir dir;
+        const QString hostsPath = dir.filePath(QStringLiteral("hosts"));
+        MainWindowRig rig;
+        rig.messages.answer = now;
+        TBrambletMainForm *form = linkedThroughGuard(rig, hostsPath);
+        QVERIFY2(form, qPrintable(rig.messages.texts().join(u'|')));
+        const pid_t guard = guardPid();
+        QVERIFY(guard > 0);
+        QCOMPARE(::kill(guard, SIGKILL), 0);
+        QTRY_COMPARE(rig.messages.questions.size(), 1);
+        QCOMPARE(rig.host->balloons.size(), 1);
+        QCOMPARE(rig.host->balloons.first().icon, BalloonIcon::Warning);
+        QCOMPARE(readAll(hostsPath), now ? kOriginal : redirectedByTestBuild());
+        QCOMPARE(rig.messages.boxes.size(), now ? 1 : 0);
+        form->close();
+        QCOMPARE(readAll(hostsPath), kOriginal);
+        QCOMPARE(listing(dir.path()), QStringList{QStringLiteral("hosts")});
+        QCOMPARE(rig.messages.boxes.size(), now ? 1 : 0);
+    }
+
+    // A restore that takes longer than 10 s (a blocklist on slow media) while the guard lives
+    // is waited for, and the window runs meanwhile: only its event loop lets the guard go on.
+    void slowRestoreWaitedFor()
+    {
+        if (::geteuid() != 0)
+            QSKIP("the guard's client starts a guard without pkexec only as root");
+        QTemporaryDir dir;
+        const QString hostsPath = dir.filePath(QStringLiteral("hosts"));
+        MainWindowRig rig;
+        TBrambletMainForm *form = linkedThroughGuard(rig, hostsPath);
+        QVERIFY2(form, qPrintable(rig.messages.texts().join(u'|')));
+        const QString slow = dir.filePath(QStringLiteral("run/slow")); // the test build's slow disk
+        QVERIFY(writeAll(slow, {}));
+        const auto letGo = qScopeGuard([&] { QFile::remove(slow); });
+        QElapsedTimer since;
+        since.start();
+        QTimer release;
+        release.setInterval(100);
+        QObject::connect(&release, &QTimer::timeout, &release, [&] {
+            if (since.elapsed() > 11000)
+                QFile::remove(slow);
+        });
+        release.start();
+        form->close();
+        QVERIFY2(rig.messages.boxes.isEmpty(), qPrintable(rig.messages.texts().join(u'|')));
+        QVERIFY(!QFile::exists(slow));
+        QCOMPARE(readAll(hostsPath), kOriginal);
     }
 };
 

@@ -29,6 +29,11 @@ public:
         if (onShow)
             onShow(boxes.last());
     }
+    bool ask(QWidget *, const QString &text, const QString &) override
+    {
+        questions << text;
+        return answer;
+    }
     QStringList texts() const
     {
         QStringList out;
@@ -38,6 +43,8 @@ public:
     }
 
     QList<RecordedBox> boxes;
+    QStringList questions;
+    bool answer = false; // the player's answer to every question
     std::function<void(const RecordedBox &)> onShow;
 };
 
