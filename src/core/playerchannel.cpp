@@ -51,30 +51,16 @@ std::vector<std::uint8_t> encodeRecord(std::uint8_t flag, std::uint8_t command, 
     return out;
 }
 
-void RecordFramer::feed(std::span<const std::uint8_t> bytes, const RecordSink &sink)
+bool RecordFramer::gather(std::span<const std::uint8_t> &bytes)
 {
-    if (bytes.empty())
-        return;
-    if (!backlog_.empty()) {
-        // What a failing sink left behind goes first, in stream order.
-        const std::vector<std::uint8_t> backlog = std::move(backlog_);
-        backlog_.clear();
-        try {
-            if (!cut(backlog, sink))
-                return;
-        } catch (...) {
-            backlog_.insert(backlog_.end(), bytes.begin(), bytes.end());
-            throw;
-        }
-    }
-    cut(bytes, sink);
-}
-
-bool RecordFramer::cut(std::span<const std::uint8_t> bytes, const RecordSink &sink)
-{
-    while (!bytes.empty()) {
-        // Only the record under way is copied in, so the buffer never grows past it. A record
-        // whose header is in this read is copied in one go.
+    // Only the record under way is copied in, so the buffer never grows past it.
+    if (buffer_.empty() && bytes.size() >= 4 && bytes.size() >= recordTotal(bytes.data())) {
+        // The whole record is in this read, as most are: one plain copy.
+        const std::size_t size = recordTotal(bytes.data());
+        buffer_.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+        bytes = bytes.subspan(size);
+    } else {
+        // A record whose header is in this read is copied in one go.
         std::size_t want = 4;
         if (buffer_.size() >= 4)
             want = recordTotal(buffer_.data());
@@ -84,31 +70,18 @@ bool RecordFramer::cut(std::span<const std::uint8_t> bytes, const RecordSink &si
         append(bytes.first(take), want);
         bytes = bytes.subspan(take);
         if (buffer_.size() < 4 || buffer_.size() < recordTotal(buffer_.data()))
-            continue; // the rest comes with a later read
-        const std::uint8_t flag = buffer_[0] ^ ChannelKey[0];
-        const std::uint8_t command = buffer_[1] ^ ChannelKey[1];
-        const std::span<std::uint8_t> record(buffer_);
-        scramble(record);
-        const Record r{record, static_cast<std::uint16_t>(record.size() - HeaderSize), isResetRecord(flag, command)};
-        // The record's bytes stay in place while the sink runs; it is done with either way.
-        try {
-            sink(r);
-        } catch (...) {
-            buffer_.clear();
-            // The connection closes after a reset: nothing after it is kept.
-            if (!r.reset)
-                backlog_.assign(bytes.begin(), bytes.end());
-            throw;
-        }
-        buffer_.clear();
-        if (r.reset) {
-            // The connection closes: nothing after the reset is handed on.
-            fitBuffer();
             return false;
-        }
     }
-    fitBuffer();
+    scramble(buffer_);
     return true;
+}
+
+void RecordFramer::sinkFailed(std::span<const std::uint8_t> rest, bool reset)
+{
+    buffer_.clear();
+    // The connection closes after a reset: nothing after it is kept.
+    if (!reset)
+        backlog_.assign(rest.begin(), rest.end());
 }
 
 void RecordFramer::append(std::span<const std::uint8_t> bytes, std::size_t recordSize)

@@ -69,9 +69,31 @@ using RecordSink = std::function<void(const Record &)>;
 // passed to a C library that takes a pointer to the record; they stay valid until the sink
 // returns. An exception from the sink leaves the framer consistent: the records after the
 // failing one are still buffered for the next feed.
+//
+// The sink is any callable taking `const Record &` (a RecordSink among them); it is called
+// directly, not through a std::function, as a stream of small records calls it at every
+// few dozen bytes.
 class RecordFramer {
 public:
-    void feed(std::span<const std::uint8_t> bytes, const RecordSink &sink);
+    template <class Sink>
+    void feed(std::span<const std::uint8_t> bytes, Sink &&sink)
+    {
+        if (bytes.empty())
+            return;
+        if (!backlog_.empty()) {
+            // What a failing sink left behind goes first, in stream order.
+            const std::vector<std::uint8_t> backlog = std::move(backlog_);
+            backlog_.clear();
+            try {
+                if (!cut(backlog, sink))
+                    return;
+            } catch (...) {
+                backlog_.insert(backlog_.end(), bytes.begin(), bytes.end());
+                throw;
+            }
+        }
+        cut(bytes, sink);
+    }
 
     // Forgets any partial record.
     void reset() noexcept
@@ -88,11 +110,42 @@ public:
 
 private:
     // False once a reset record has ended the feed.
-    bool cut(std::span<const std::uint8_t> bytes, const RecordSink &sink);
+    template <class Sink>
+    bool cut(std::span<const std::uint8_t> bytes, Sink &sink)
+    {
+        while (!bytes.empty()) {
+            if (!gather(bytes))
+                continue; // the rest comes with a later read
+            const std::span<std::uint8_t> record(buffer_);
+            const Record r{record, static_cast<std::uint16_t>(record.size() - HeaderSize),
+                           isResetRecord(record[0], record[1])};
+            // The record's bytes stay in place while the sink runs; it is done with either way.
+            try {
+                sink(r);
+            } catch (...) {
+                sinkFailed(bytes, r.reset);
+                throw;
+            }
+            buffer_.clear();
+            if (r.reset) {
+                // The connection closes: nothing after the reset is handed on.
+                fitBuffer();
+                return false;
+            }
+        }
+        fitBuffer();
+        return true;
+    }
+
+    // Moves bytes of the record under way from the front of `bytes` into the buffer; true
+    // when the buffer then holds the whole record, unscrambled.
+    bool gather(std::span<const std::uint8_t> &bytes);
+    // The sink failed on the record in the buffer; `rest` is what followed it in the read.
+    void sinkFailed(std::span<const std::uint8_t> rest, bool reset);
     void append(std::span<const std::uint8_t> bytes, std::size_t recordSize);
     void fitBuffer();
 
-    std::vector<std::uint8_t> buffer_;  // the record under way, still scrambled
+    std::vector<std::uint8_t> buffer_;  // the record under way, still scrambled until whole
     std::vector<std::uint8_t> backlog_; // the rest of a read whose sink failed
 };
 

@@ -143,12 +143,20 @@ void TCustomWinSocket::attach(int fd, bool connected, const TSockAddrIn &endpoin
     pacer_.reset();
     writeArmed_ = false;
     readNotifier_->setSocket(fd);
+    readNotifierOn_ = false; // setSocket leaves the notifier disabled
     writeNotifier_->setSocket(fd);
 }
 
 void TCustomWinSocket::updateReadNotifier()
 {
-    readNotifier_->setEnabled(fd_ >= 0 && pacer_.notifierOn());
+    // Asked after every receive and every round of a read event, where it rarely changes:
+    // the notifier is told only of a change, which spares Qt's bindable-property bookkeeping
+    // on the hot path.
+    const bool on = fd_ >= 0 && pacer_.notifierOn();
+    if (on == readNotifierOn_)
+        return;
+    readNotifierOn_ = on;
+    readNotifier_->setEnabled(on);
 }
 
 void TCustomWinSocket::armRead(bool on)
@@ -184,7 +192,6 @@ void TCustomWinSocket::dropHandle() noexcept
 void TCustomWinSocket::closeHandle(int fd)
 {
     Busy busy(this);
-    std::lock_guard lock(lock_);
     if (fd < 0 || fd != fd_ || closing_)
         return;
     closing_ = true;
@@ -388,7 +395,6 @@ void TCustomWinSocket::parkTick()
 int TCustomWinSocket::ReceiveBytes(void *buffer, int count)
 {
     Busy busy(this);
-    std::lock_guard lock(lock_);
     if (!connected_ || fd_ < 0)
         return 0;
     const int fd = fd_;
@@ -424,7 +430,6 @@ int TCustomWinSocket::ReceiveBytes(void *buffer, int count)
 int TCustomWinSocket::SendBytes(const void *buffer, int count)
 {
     Busy busy(this);
-    std::lock_guard lock(lock_);
     if (!connected_ || fd_ < 0 || count <= 0 || buffer == nullptr)
         return 0;
     ssize_t n;
@@ -445,7 +450,6 @@ int TCustomWinSocket::SendBytes(const void *buffer, int count)
 TSockAddrIn TCustomWinSocket::RemoteEndpoint()
 {
     Busy busy(this);
-    std::lock_guard lock(lock_);
     TSockAddrIn none{};
     if (!connected_ || fd_ < 0)
         return none;
@@ -459,7 +463,6 @@ TSockAddrIn TCustomWinSocket::RemoteEndpoint()
 void TCustomWinSocket::CloseConnection()
 {
     Busy busy(this);
-    std::lock_guard lock(lock_);
     closeHandle(fd_);
 }
 

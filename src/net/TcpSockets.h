@@ -19,9 +19,11 @@
 //     server.SetActive(true);           // throws ESocketError "... on API 'bind'" when the port is taken
 //
 // Rules the owner can rely on:
-// - Every event runs on the main thread from the event loop (nested loops included). An error
-//   that leaves a handler is reported through bramblet::guarded and the loop goes on; errors
-//   raised while the owner writes Active or a property reach the writer.
+// - Every call and every event is on the main thread, so a connection holds no lock: a
+//   receive costs little more than its system call. Every event runs from the event loop
+//   (nested loops included). An error that leaves a handler is reported through
+//   bramblet::guarded and the loop goes on; errors raised while the owner writes Active or a
+//   property reach the writer.
 // - A read event fires when data arrives and again after each receive while data remains;
 //   a handler that receives nothing gets no further read event until more data arrives.
 // - A write event fires once when the connection becomes writable and again only after a
@@ -160,8 +162,8 @@ private:
     int fd_ = -1;
     bool connected_ = false;
     TSockAddrIn endpoint_;
-    std::recursive_mutex lock_;
     QSocketNotifier *readNotifier_ = nullptr;
+    bool readNotifierOn_ = false; // what readNotifier_ was last told
     QSocketNotifier *writeNotifier_ = nullptr;
     ReadPacer pacer_;
     QTimer *parkTimer_ = nullptr; // polls while pacer_ is parked
