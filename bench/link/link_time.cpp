@@ -63,10 +63,8 @@ struct Side {
 double linkTime(const NamespacePair &ns, const VirtualDisplay &serverDisplay, const VirtualDisplay &clientDisplay,
                 bool clientFirst, QString &why)
 {
-    Side server{&serverDisplay, std::make_unique<ProgramCopy>(), ns.a(), kClientAddress,
-                kServerX, {}};
-    Side client{&clientDisplay, std::make_unique<ProgramCopy>(), ns.b(), kServerAddress,
-                kClientX, {}};
+    Side server{&serverDisplay, std::make_unique<ProgramCopy>(), ns.a(), kClientAddress, kServerX, {}};
+    Side client{&clientDisplay, std::make_unique<ProgramCopy>(), ns.b(), kServerAddress, kClientX, {}};
     for (Side *side : {&server, &client}) {
         why = side->start();
         if (!why.isEmpty())

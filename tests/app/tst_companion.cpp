@@ -7,8 +7,8 @@
 #include "external/localserver.h"
 #include "platform/processes.h"
 #include "support/InProcessHostsGuard.h"
-#include "support/QuietDesktop.h"
 #include "support/ProgramCopy.h"
+#include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 
 #include <QLibraryInfo>
@@ -257,7 +257,7 @@ private slots:
         QVERIFY(QFile::remove(library));
         if (!libraryStandIn.isEmpty())
             QVERIFY(QFile::copy(stageDir() + u'/' + libraryStandIn, library));
-        // It ends before it reads /etc: the machine's serves.
+        // No private /etc: the program ends before it reads anything there.
         QVERIFY(copy.start({}, {}, {}, {}, false));
         QVERIFY(copy.process().waitForFinished(60000));
         QCOMPARE(copy.process().exitStatus(), QProcess::NormalExit);
