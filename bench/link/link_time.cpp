@@ -23,19 +23,11 @@ using namespace bramblet::e2e;
 
 namespace {
 
-const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 const QString kServerAddress = QStringLiteral("10.79.0.1");
 const QString kClientAddress = QStringLiteral("10.79.0.2");
 const QByteArray kHosts = "127.0.0.1  localhost\n";
 constexpr int kPauseMs = 2000; // between the two presses
 constexpr int kLinkLimitMs = 60000;
-
-
-bool hasLine(const QString &log, const QString &kind)
-{
-    return readText(log).contains(QLatin1Char('\n') + kind + QLatin1Char('\t')) ||
-           readText(log).startsWith(kind + QLatin1Char('\t'));
-}
 
 struct Side {
     const VirtualDisplay *display = nullptr;
@@ -46,13 +38,12 @@ struct Side {
 
     QString start()
     {
-        const QString why = copy->prepare(QStringLiteral(BRAMBLET_STAGE_DIR), kHosts);
+        const QString why = copy->prepare(kHosts);
         if (!why.isEmpty())
             return why;
         if (!copy->start(ns, display->name()))
             return QStringLiteral("the program cannot be started");
-        // Ready once its first show has run its checks and shown the help balloon.
-        if (!waitFor([&] { return hasLine(copy->uiLog(), QStringLiteral("balloon")); }, 30000))
+        if (!copy->waitForFirstShow(30000))
             return QStringLiteral("the program did not come up: ") + copy->output();
         window = display->findWindow(kMainTitle);
         if (window.isEmpty() || !display->clickAt(window, kFieldX, kFieldY) || !display->type(window, peer))
@@ -72,10 +63,8 @@ struct Side {
 double linkTime(const NamespacePair &ns, const VirtualDisplay &serverDisplay, const VirtualDisplay &clientDisplay,
                 bool clientFirst, QString &why)
 {
-    Side server{&serverDisplay, std::make_unique<ProgramCopy>(QStringLiteral("server")), ns.a(), kClientAddress,
-                kServerX, {}};
-    Side client{&clientDisplay, std::make_unique<ProgramCopy>(QStringLiteral("client")), ns.b(), kServerAddress,
-                kClientX, {}};
+    Side server{&serverDisplay, std::make_unique<ProgramCopy>(), ns.a(), kClientAddress, kServerX, {}};
+    Side client{&clientDisplay, std::make_unique<ProgramCopy>(), ns.b(), kServerAddress, kClientX, {}};
     for (Side *side : {&server, &client}) {
         why = side->start();
         if (!why.isEmpty())

@@ -9,7 +9,7 @@
 //
 // One line per user, or one line saying why it skipped (not root, no namespaces, no X
 // display with a tray, no polkit). Exits non-zero when a goal is missed or a run fails.
-#include "harness.h"
+#include "PolkitLab.h"
 
 #include "core/playerchannel.h"
 
@@ -40,7 +40,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 constexpr double kGoalMs = 50.0;
 constexpr auto kPingEvery = std::chrono::milliseconds(5);
 constexpr int kLoadMs = 3000;
@@ -220,12 +219,6 @@ int load(const char *host, int port, int ms)
     return 0;
 }
 
-bool hasLine(const QString &log, const QString &kind)
-{
-    const QString text = readText(log);
-    return text.startsWith(kind + QLatin1Char('\t')) || text.contains(QLatin1Char('\n') + kind + QLatin1Char('\t'));
-}
-
 // The figures of one run, printed as one line; false when the goal was missed.
 bool report(const char *who, const Pinger &pinger)
 {
@@ -245,13 +238,6 @@ bool report(const char *who, const Pinger &pinger)
     return met;
 }
 
-QString windowOf(const VirtualDisplay &display)
-{
-    QString window;
-    waitFor([&] { return !(window = display.findWindow(kMainTitle)).isEmpty(); }, 30000);
-    return window;
-}
-
 // Pings the program's first window (the splash) from the moment it shows, then its main
 // window from the first show on; the main window's id, or empty with `why` set.
 QString startPinging(Pinger &pinger, const VirtualDisplay &display, qint64 pid, QString &why)
@@ -269,7 +255,7 @@ QString startPinging(Pinger &pinger, const VirtualDisplay &display, qint64 pid, 
         return {};
     }
     why = pinger.start(display.name(), first.toUInt());
-    const QString window = why.isEmpty() ? windowOf(display) : QString();
+    const QString window = why.isEmpty() ? display.mainWindow(30000) : QString();
     if (why.isEmpty() && window.isEmpty())
         why = QStringLiteral("the main window did not come up");
     pinger.retarget(window.toUInt());
@@ -323,9 +309,9 @@ int runAsRoot()
         std::printf("bench_stall root: skipped: no X display with a tray: %s\n", qPrintable(why));
         return 0;
     }
-    ProgramCopy server(QStringLiteral("server")), client(QStringLiteral("client"));
+    ProgramCopy server, client;
     for (ProgramCopy *c : {&server, &client}) {
-        why = c->prepare(QStringLiteral(BRAMBLET_STAGE_DIR), "127.0.0.1  localhost\n");
+        why = c->prepare("127.0.0.1  localhost\n");
         if (!why.isEmpty()) {
             std::printf("bench_stall root: failed: %s\n", qPrintable(why));
             return 1;
@@ -341,17 +327,13 @@ int runAsRoot()
         why += QStringLiteral(": ") + server.output();
     if (why.isEmpty()) {
         const auto press = [&] {
-            const QString peerWindow = windowOf(clientDisplay);
-            return waitFor([&] { return hasLine(client.uiLog(), QStringLiteral("balloon")); }, 60000) &&
-                   serverDisplay.clickAt(window, kFieldX, kFieldY) &&
-                   serverDisplay.type(window, QString::fromLatin1(kClientAddress)) &&
-                   serverDisplay.clickAt(window, kServerX, kButtonY) && !peerWindow.isEmpty() &&
-                   clientDisplay.clickAt(peerWindow, kFieldX, kFieldY) &&
-                   clientDisplay.type(peerWindow, QString::fromLatin1(kServerAddress)) &&
-                   clientDisplay.clickAt(peerWindow, kClientX, kButtonY);
+            const QString peerWindow = clientDisplay.mainWindow(30000);
+            return client.waitForFirstShow(60000) &&
+                   serverDisplay.enterPeer(window, QString::fromLatin1(kClientAddress), kServerX) &&
+                   clientDisplay.enterPeer(peerWindow, QString::fromLatin1(kServerAddress), kClientX);
         };
         const auto linked = [&] {
-            return hasLine(server.uiLog(), QStringLiteral("hint")) && readBytes(server.hostsPath()).contains(kServerAddress);
+            return hasLine(server.uiLog(), QStringLiteral("hint")) && readAll(server.hostsPath()).contains(kServerAddress);
         };
         const auto loadChannel = [&] {
             return run(QStringLiteral("ip"),
@@ -386,101 +368,43 @@ int runAsUser()
         std::printf("bench_stall user: skipped: needs polkitd (tools/deps) and the e2e helpers built\n");
         return 0;
     }
-    const QString name = QStringLiteral("bramstall");
-    const int uid = 61073;
-    QTemporaryDir lab;
-    QFile::setPermissions(lab.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                          QFileDevice::ReadOther | QFileDevice::ExeOther | QFileDevice::ReadGroup |
-                                          QFileDevice::ExeGroup);
-    const QString etc = lab.filePath(QStringLiteral("etc"));
-    const QString home = lab.filePath(name);
-    const QString uiLog = home + QStringLiteral("/ui.log");
+    const PolkitLab::User user{QStringLiteral("bramstall"), 61073};
     const QString rule = QStringLiteral(
                              "polkit.addRule(function(action, subject) {\n"
                              "    if (subject.user != \"%1\") return polkit.Result.NOT_HANDLED;\n"
                              "    polkit.spawn([\"/bin/sleep\", \"1.5\"]);\n"
                              "    return polkit.Result.YES;\n"
                              "});\n")
-                             .arg(name);
-    const bool ready =
-        bramblet::test::makePrivateEtc(lab.path()) && QDir().mkpath(etc + QStringLiteral("/polkit-1/rules.d")) &&
-        writeBytes(etc + QStringLiteral("/passwd"),
-                   readBytes(QStringLiteral("/etc/passwd")) +
-                       QStringLiteral("%1:x:%2:%2::/nonexistent:/bin/sh\n").arg(name).arg(uid).toUtf8()) &&
-        writeBytes(etc + QStringLiteral("/group"),
-                   readBytes(QStringLiteral("/etc/group")) + QStringLiteral("%1:x:%2:\n").arg(name).arg(uid).toUtf8()) &&
-        writeBytes(etc + QStringLiteral("/shadow"),
-                   readBytes(QStringLiteral("/etc/shadow")) + QStringLiteral("%1:!:19000::::::\n").arg(name).toUtf8()) &&
-        writeBytes(etc + QStringLiteral("/polkit-1/rules.d/10-bramblet-stall.rules"), rule.toUtf8()) &&
-        writeBytes(etc + QStringLiteral("/hosts"), "127.0.0.1\tlocalhost\n") && QDir().mkpath(home + QStringLiteral("/run")) &&
-        writeBytes(home + QStringLiteral("/env"),
-                   QStringLiteral("HOME=%1 XDG_RUNTIME_DIR=%1/run BRAMBLET_UI_LOG=%2 "
-                                  "QT_QPA_PLATFORM=xcb LANG=C.UTF-8 ASAN_OPTIONS=detect_leaks=0")
-                       .arg(home, uiLog)
-                       .toUtf8()) &&
-        sh(QStringLiteral("set -e; chmod 0644 '%1/passwd' '%1/group'; chown root:shadow '%1/shadow'; chmod 0640 '%1/shadow';"
-                          "chown -R %2:%2 '%3'; chmod 0700 '%3/run';"
-                          "mkdir -p '%4/prog'; cp -a '%5/Bramblet' '%5/bramblet-hosts-guard' '%5/Lib' '%4/prog/';"
-                          "cp -a '%5'/*.html '%4/prog/' 2>/dev/null || true; chmod -R a+rX '%4/prog'")
-               .arg(etc)
-               .arg(uid)
-               .arg(home, lab.path(), QStringLiteral(BRAMBLET_STAGE_DIR)))
-                .exitCode == 0;
-    if (!ready) {
-        std::printf("bench_stall user: failed: cannot prepare the lab machine\n");
-        return 1;
-    }
+                             .arg(user.name);
     VirtualDisplay display;
     QString why = display.start(300 + int(QRandomGenerator::global()->bounded(80)) * 2 + 1);
     if (!why.isEmpty()) {
         std::printf("bench_stall user: skipped: no X display with a tray: %s\n", qPrintable(why));
         return 0;
     }
-    QProcess machine;
-    machine.setProcessChannelMode(QProcess::SeparateChannels);
-    bramblet::test::startWithPrivateEtc(machine, lab.path(),
-                                        {QStringLiteral("/bin/sh"), QStringLiteral(BRAMBLET_POLKITLAB), lab.path()});
-    const auto answer = [&](int timeoutMs) {
-        if (!waitFor([&] { machine.waitForReadyRead(50); return machine.canReadLine() || machine.state() == QProcess::NotRunning; },
-                     timeoutMs))
-            return QString();
-        return QString::fromUtf8(machine.readLine()).trimmed();
-    };
-    const auto command = [&](const QString &line, int timeoutMs) {
-        machine.write((line + QLatin1Char('\n')).toUtf8());
-        return answer(timeoutMs);
-    };
-    const auto endMachine = [&] {
-        machine.closeWriteChannel();
-        if (!machine.waitForFinished(20000)) {
-            machine.kill();
-            machine.waitForFinished(5000);
-        }
-    };
-    if (!machine.waitForStarted(10000) || answer(60000) != QStringLiteral("ready")) {
-        std::printf("bench_stall user: skipped: the lab machine did not come up: %s\n",
-                    qPrintable(QString::fromLocal8Bit(machine.readAllStandardError())));
-        endMachine();
-        return 0;
+    PolkitLab lab;
+    why = lab.start({user}, rule, "127.0.0.1\tlocalhost\n");
+    if (!why.isEmpty()) {
+        std::printf("bench_stall user: failed: %s\n", qPrintable(why));
+        return 1;
     }
+    const QString uiLog = lab.session(user).uiLog();
     Pinger pinger;
-    const QString gui = command(QStringLiteral("gui %1 plA %2 %3/prog/Bramblet %4/env").arg(name, display.name(), lab.path(), home), 15000);
-    const qint64 guiPid = gui.startsWith(QStringLiteral("pid ")) ? gui.mid(4).toLongLong() : 0;
+    // The stand-in library's log of every record would be the slowest part of the channel.
+    const qint64 guiPid = lab.startProgram(user, display.name(), {QStringLiteral("BRAMBLET_COMPANION_LOG=")});
     const QString window = guiPid > 0 ? startPinging(pinger, display, guiPid, why) : QString();
     if (window.isEmpty())
-        why = QStringLiteral("the program did not come up (%1): ").arg(why) + readText(home + QStringLiteral("/env.out"));
+        why = QStringLiteral("the program did not come up (%1): ").arg(why) + readText(lab.session(user).home + QStringLiteral("/env.out"));
     if (why.isEmpty()) {
         const auto press = [&] {
-            return command(QStringLiteral("peer plB 10.78.0.1 %1 %2").arg(peerHelper, lab.filePath(QStringLiteral("peer.out"))), 15000)
-                       .startsWith(QStringLiteral("pid ")) &&
-                   display.clickAt(window, kFieldX, kFieldY) && display.type(window, QStringLiteral("10.78.0.2")) &&
-                   display.clickAt(window, kServerX, kButtonY);
+            return lab.startPeer(peerHelper, lab.copy.root() + QStringLiteral("/peer.out")) &&
+                   display.enterPeer(window, QStringLiteral("10.78.0.2"), kServerX);
         };
         const auto linked = [&] {
-            return hasLine(uiLog, QStringLiteral("hint")) && readBytes(etc + QStringLiteral("/hosts")).contains("10.78.0.1");
+            return hasLine(uiLog, QStringLiteral("hint")) && readAll(lab.copy.hostsPath()).contains("10.78.0.1");
         };
         const auto loadChannel = [&] {
-            return command(QStringLiteral("run plB %1 load 10.78.0.1 11881 %2")
+            return lab.ask(QStringLiteral("run plB %1 load 10.78.0.1 11881 %2")
                                .arg(QCoreApplication::applicationFilePath())
                                .arg(kLoadMs),
                            kLoadMs + 15000)
@@ -494,7 +418,7 @@ int runAsUser()
         });
     }
     pinger.stop();
-    endMachine();
+    lab.end();
     if (!why.isEmpty()) {
         std::printf("bench_stall user: failed: %s\n", qPrintable(why));
         return 1;

@@ -7,18 +7,16 @@
 #include "external/localserver.h"
 #include "platform/processes.h"
 #include "support/InProcessHostsGuard.h"
+#include "support/ProgramCopy.h"
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
-#include "support/StagedCopy.h"
 
 #include <QLibraryInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
 #include <functional>
-#include <sys/stat.h>
 
 using namespace bramblet;
 using namespace bramblet::test;
@@ -253,30 +251,19 @@ private slots:
     {
         QFETCH(QString, libraryStandIn);
         QFETCH(QString, reason);
-        QTemporaryDir dir;
-        QVERIFY(copyStaged(QStringLiteral("Bramblet"), dir.path()));
-        const QString library = dir.filePath(QStringLiteral("Lib/libVeldrin.so"));
-        if (!libraryStandIn.isEmpty()) {
-            QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("Lib"))));
+        ProgramCopy copy;
+        QCOMPARE(copy.prepare(), QString());
+        const QString library = copy.programDir() + QStringLiteral("/Lib/libVeldrin.so");
+        QVERIFY(QFile::remove(library));
+        if (!libraryStandIn.isEmpty())
             QVERIFY(QFile::copy(stageDir() + u'/' + libraryStandIn, library));
-        }
-        const QString runtime = dir.filePath(QStringLiteral("run"));
-        QVERIFY(QDir().mkdir(runtime));
-        ::chmod(QFile::encodeName(runtime).constData(), 0700);
-        const QString uiLog = dir.filePath(QStringLiteral("ui.log"));
+        // No private /etc: the program ends before it reads anything there.
+        QVERIFY(copy.start({}, {}, {}, {}, false));
+        QVERIFY(copy.process().waitForFinished(60000));
+        QCOMPARE(copy.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY(copy.process().exitCode() != 0);
 
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("BRAMBLET_UI_LOG"), uiLog);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        program.setProcessEnvironment(env);
-        program.start(dir.filePath(QStringLiteral("Bramblet")), {});
-        QVERIFY(program.waitForFinished(60000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QVERIFY(program.exitCode() != 0);
-
-        const QList<QByteArray> lines = logLines(uiLog);
+        const QList<QByteArray> lines = logLines(copy.uiLog());
         QCOMPARE(lines.size(), 1);
         const QStringList box = QString::fromUtf8(lines.first()).split(u'\t');
         QCOMPARE(box.size(), 4);
@@ -286,7 +273,7 @@ private slots:
         QVERIFY2(box[3].startsWith(QStringLiteral("无法加载组件库 ") + library + QStringLiteral("：")), qPrintable(box[3]));
         QVERIFY2(box[3].contains(reason), qPrintable(box[3]));
         // Before anything else: not even the single-instance lock was taken.
-        QCOMPARE(QDir(runtime).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(copy.runtimeDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 };
 

@@ -3,15 +3,13 @@
 #include "app/UnitDuetra.h"
 #include "app/UnitFlash.h"
 #include "platform/singleinstance.h"
-#include "support/PrivateEtc.h"
+#include "support/ProgramCopy.h"
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
-#include "support/TempRuntime.h"
 #include "support/TestText.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -19,35 +17,14 @@
 using namespace bramblet;
 using bramblet::test::RecordingMessages;
 
-namespace {
-
-QStringList readLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-} // namespace
-
 class TestStartup : public QObject {
     Q_OBJECT
     QTemporaryDir runtime;
 
-    QProcessEnvironment programEnvironment(const QString &uiLog) const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("BRAMBLET_UI_LOG"), uiLog);
-        return env;
-    }
-
-    static void expectRefusalBox(const QStringList &lines)
+    static void expectRefusalBox(const QList<QByteArray> &lines)
     {
         QCOMPARE(lines.size(), 1);
-        QCOMPARE(lines[0], QStringLiteral("box\t运行\tnone\t该程序正在运行，请先关闭！"));
+        QCOMPARE(QString::fromUtf8(lines[0]), QStringLiteral("box\t运行\tnone\t该程序正在运行，请先关闭！"));
     }
 
 private slots:
@@ -152,36 +129,24 @@ private slots:
         const QString why = test::privateEtcUnavailable();
         if (!why.isEmpty())
             QSKIP(qPrintable(why));
-        // Each copy reads /etc/hosts at start, so each gets an /etc of its own.
-        QTemporaryDir etcs;
-        const QString etc1 = etcs.filePath(QStringLiteral("first"));
-        const QString etc2 = etcs.filePath(QStringLiteral("second"));
-        QVERIFY(etcs.isValid() && test::makePrivateEtc(etc1) && test::makePrivateEtc(etc2));
-        const QString log1 = runtime.filePath(QStringLiteral("first.log"));
-        const QString log2 = runtime.filePath(QStringLiteral("second.log"));
-        QProcess first;
-        first.setProcessEnvironment(programEnvironment(log1));
-        test::startWithPrivateEtc(first, etc1, {test::programPath()});
-        QVERIFY2(first.waitForStarted(5000), qPrintable(first.errorString()));
+        // Each copy reads /etc/hosts at start, so each gets an /etc of its own; the second
+        // shares the first's runtime folder, as two starts by one player do.
+        test::ProgramCopy first, second;
+        QCOMPARE(first.prepare(), QString());
+        QCOMPARE(second.prepare(), QString());
+        QVERIFY(first.start({}, {}));
         // The first copy holds the name once its socket answers.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime.filePath(QStringLiteral("TBrambletMainForm"))), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(first.runtimeDir() + QStringLiteral("/TBrambletMainForm")), 10000);
 
-        QProcess second;
-        second.setProcessEnvironment(programEnvironment(log2));
-        test::startWithPrivateEtc(second, etc2, {test::programPath()});
-        QVERIFY(second.waitForFinished(15000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        expectRefusalBox(readLines(log2));
+        QVERIFY(second.start({}, {}, {QStringLiteral("XDG_RUNTIME_DIR=") + first.runtimeDir()}));
+        QVERIFY(second.process().waitForFinished(15000));
+        QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
+        expectRefusalBox(test::logLines(second.uiLog()));
 
         // The first copy is unaffected: still running, and it showed no box.
-        QCOMPARE(first.state(), QProcess::Running);
-        for (const QString &line : readLines(log1))
-            QVERIFY2(!line.startsWith(QLatin1String("box\t")), qPrintable(line));
-        first.terminate();
-        if (!first.waitForFinished(5000)) {
-            first.kill();
-            first.waitForFinished(5000);
-        }
+        QCOMPARE(first.process().state(), QProcess::Running);
+        for (const QByteArray &line : test::logLines(first.uiLog()))
+            QVERIFY2(!line.startsWith("box\t"), line.constData());
     }
 };
 

@@ -5,99 +5,20 @@
 // own), its own runtime folder, its own X display with a tray host, and the stand-in
 // companion components. Everything is checked from outside.
 
-#include "support/PrivateEtc.h"
-#include "support/StagedCopy.h"
+#include "support/ProgramCopy.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QThread>
-
-#include <csignal>
-#include <memory>
-#include <optional>
 
 namespace bramblet::e2e {
 
-struct CommandResult {
-    int exitCode = -1;
-    QString output;
-};
+using namespace bramblet::test;
 
-inline CommandResult run(const QString &program, const QStringList &args, int timeoutMs = 20000)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    CommandResult r;
-    if (!p.waitForStarted(timeoutMs))
-        return r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.output = QString::fromLocal8Bit(p.readAll());
-    return r;
-}
-
-inline CommandResult sh(const QString &script, int timeoutMs = 20000)
-{
-    return run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, timeoutMs);
-}
-
-inline QString readText(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
+inline const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 
 // Centres of the address field and the two buttons, in the main window's client pixels.
 constexpr int kFieldX = 8 + 112 + 88, kFieldY = 8 + 37 + 10;
 constexpr int kServerX = 40 + 49, kButtonY = 112 + 24, kClientX = 200 + 49;
-
-// The fields of the interface log's lines of one kind, in the order written.
-inline QStringList linesOf(const QString &log, const QString &kind)
-{
-    QStringList out;
-    for (const QString &line : readText(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        if (line.startsWith(kind + QLatin1Char('\t')))
-            out << line.mid(kind.size() + 1);
-    return out;
-}
-
-inline QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeBytes(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
-
-// Waits for `done` without blocking the caller's event loop for long; bounded by `timeoutMs`.
-template <class F>
-bool waitFor(F done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
 
 // Two network namespaces joined by a veth pair, no route out.
 class NamespacePair {
@@ -190,6 +111,19 @@ public:
     {
         return run(QStringLiteral("env"), QStringList{QStringLiteral("DISPLAY=") + display_, QStringLiteral("xdotool")} + args);
     }
+    // The main window once it shows within `timeoutMs`, or empty.
+    QString mainWindow(int timeoutMs = 10000) const
+    {
+        QString window;
+        waitFor([&] { return !(window = findWindow(kMainTitle)).isEmpty(); }, timeoutMs);
+        return window;
+    }
+    // Types `peer` into the main window's address field and presses the button at `buttonX`,
+    // as a player would.
+    bool enterPeer(const QString &window, const QString &peer, int buttonX) const
+    {
+        return !window.isEmpty() && clickAt(window, kFieldX, kFieldY) && type(window, peer) && clickAt(window, buttonX, kButtonY);
+    }
     // The window id of the first window whose title is exactly `title`, or empty.
     QString findWindow(const QString &title) const
     {
@@ -220,92 +154,6 @@ private:
     QString display_;
     QProcess xvfb_;
     QProcess tray_;
-};
-
-// One copy of the program installed in a folder of its own and started inside a namespace,
-// with a private /etc (an overlay whose upper layer is etcDir()) in a mount namespace of its own.
-class ProgramCopy {
-public:
-    explicit ProgramCopy(const QString &name) : name_(name) {}
-    ~ProgramCopy() { stop(); }
-
-    QString root() const { return dir_.path(); }
-    QString programDir() const { return dir_.filePath(QStringLiteral("prog")); }
-    QString etcDir() const { return dir_.filePath(QStringLiteral("etc")); }
-    QString hostsPath() const { return etcDir() + QStringLiteral("/hosts"); }
-    QString uiLog() const { return dir_.filePath(QStringLiteral("ui.log")); }
-    QString companionLog() const { return dir_.filePath(QStringLiteral("companion.log")); }
-    QString runtimeDir() const { return dir_.filePath(QStringLiteral("run")); }
-    qint64 pid() const { return process_.processId(); }
-    QProcess &process() { return process_; }
-
-    // Installs the staged program (executable, Lib/, help) and the private /etc; empty when done.
-    QString prepare(const QString &stageDir, const QByteArray &hostsContent)
-    {
-        if (!dir_.isValid())
-            return QStringLiteral("no temporary folder");
-        QDir().mkpath(runtimeDir());
-        QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        const CommandResult r = sh(QStringLiteral("set -e; mkdir -p '%1'; cp -a '%2/Bramblet' '%2/bramblet-hosts-guard' '%2/Lib' '%1/';"
-                                                  "mkdir -p '%1/translations'; cp -a '%2'/translations/*.qm '%1/translations/';"
-                                                  "cp -a '%2'/*.html '%1/' 2>/dev/null || true")
-                                       .arg(programDir(), stageDir));
-        if (r.exitCode != 0)
-            return QStringLiteral("cannot install the program copy: ") + r.output;
-        if (!bramblet::test::makePrivateEtc(root()))
-            return QStringLiteral("cannot make the private /etc");
-        return writeBytes(hostsPath(), hostsContent) ? QString() : QStringLiteral("cannot write the hosts file");
-    }
-
-    // Starts the copy in namespace `ns` (none: this one) on `display` (none: offscreen), after
-    // the shell commands `afterMount` in its private /etc. Extra environment as NAME=value.
-    // A backup the machine may hold is hidden by default: each copy starts with none.
-    bool start(const QString &ns, const QString &display, const QStringList &extraEnv = {},
-               const QString &afterMount = QStringLiteral("rm -f /etc/hosts.bak"))
-    {
-        QStringList env = {QStringLiteral("XDG_RUNTIME_DIR=") + runtimeDir(),
-                           QStringLiteral("BRAMBLET_UI_LOG=") + uiLog(),
-                           QStringLiteral("BRAMBLET_COMPANION_LOG=") + companionLog(),
-                           display.isEmpty() ? QStringLiteral("QT_QPA_PLATFORM=offscreen") : QStringLiteral("QT_QPA_PLATFORM=xcb"),
-                           QStringLiteral("LANG=C.UTF-8"),
-                           QStringLiteral("ASAN_OPTIONS=detect_leaks=0"),
-                           QStringLiteral("HOME=") + root()};
-        if (!display.isEmpty())
-            env << QStringLiteral("DISPLAY=") + display;
-        env += extraEnv;
-        const QStringList command = QStringList{QStringLiteral("env"), QStringLiteral("-u"), QStringLiteral("DBUS_SESSION_BUS_ADDRESS")} +
-                                    env + QStringList{programDir() + QStringLiteral("/Bramblet")};
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.setStandardOutputFile(dir_.filePath(QStringLiteral("output.log")));
-        QStringList line = bramblet::test::privateEtcCommand(root(), command, afterMount);
-        if (!ns.isEmpty())
-            line = QStringList{QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), ns} + line;
-        process_.start(line.first(), line.mid(1));
-        return process_.waitForStarted(5000);
-    }
-
-    QString output() const { return readText(dir_.filePath(QStringLiteral("output.log"))); }
-
-    bool waitForExit(int timeoutMs) { return process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs); }
-
-    // Ends the copy and whatever it started (its local server outlives a killed program).
-    void stop()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000)) {
-                process_.kill();
-                process_.waitForFinished(3000);
-            }
-        }
-        if (dir_.isValid())
-            bramblet::test::endProgramsIn(programDir());
-    }
-
-private:
-    QString name_;
-    QTemporaryDir dir_;
-    QProcess process_;
 };
 
 } // namespace bramblet::e2e

@@ -2,7 +2,6 @@
 // translation by nftables in the router, and miniupnpd serving UPnP IGD and NAT-PMP on the LAN
 // side. The namespaces have no route out: nothing leaves the machine.
 #include "harness.h"
-#include "support/TempRuntime.h"
 
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -14,7 +13,6 @@ using namespace bramblet::e2e;
 
 namespace {
 
-const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 // Named after this process, so runs from other build trees on the machine keep apart.
 const QString kTag = QString::number(::getpid() % 100000);
 const QString kLan = QStringLiteral("brl") + kTag, kRouter = QStringLiteral("brr") + kTag, kWan = QStringLiteral("brw") + kTag;
@@ -100,7 +98,7 @@ NFT
                                     .arg(kRouter, routerDir.filePath(QStringLiteral("leases")),
                                          natpmp ? QStringLiteral("yes") : QStringLiteral("no"))
                                     .toUtf8();
-        if (!writeBytes(conf, text))
+        if (!writeAll(conf, text))
             return false;
         miniupnpd.setProcessChannelMode(QProcess::MergedChannels);
         miniupnpd.setStandardOutputFile(routerDir.filePath(QStringLiteral("miniupnpd.log")));
@@ -151,7 +149,7 @@ NFT
 
     bool startCopy(ProgramCopy &copy, bool again = false)
     {
-        const QString error = again ? QString() : copy.prepare(bramblet::test::stageDir(), kHosts);
+        const QString error = again ? QString() : copy.prepare(kHosts);
         if (!error.isEmpty()) {
             qWarning("%s", qPrintable(error));
             return false;
@@ -203,7 +201,7 @@ private slots:
 
     void withoutRouterThePlayerReadsWhatToForward()
     {
-        ProgramCopy server{QStringLiteral("server")};
+        ProgramCopy server;
         QVERIFY(startCopy(server));
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("discovered\tnone")); }, 20000),
                  qPrintable(readText(server.uiLog())));
@@ -219,7 +217,7 @@ private slots:
     void behindRouterAClientOnTheInternetLinks()
     {
         QVERIFY(startRouter());
-        ProgramCopy server{QStringLiteral("server")};
+        ProgramCopy server;
         QVERIFY(startCopy(server));
         // The search at start finds the router and shows the address to give.
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("give-address\t请把这个地址告诉对方：") + kExternal); },
@@ -279,7 +277,7 @@ private slots:
                                           QStringLiteral("11881"), QStringLiteral("11881"), QStringLiteral("TCP"), QStringLiteral("3600")});
         QVERIFY2(mappings() == QStringList{byHand}, qPrintable(made.output));
 
-        ProgramCopy server{QStringLiteral("server")};
+        ProgramCopy server;
         QVERIFY(startCopy(server));
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("discovered\tUPnP IGD")); }, 20000),
                  qPrintable(readText(server.uiLog())));

@@ -6,8 +6,7 @@
 #include "harness.h"
 #include "core/hostsfile.h"
 #include "platform/hostsfile.h"
-#include "support/PrivateEtc.h"
-#include "support/StagedCopy.h"
+#include "support/TestText.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -20,28 +19,15 @@
 using namespace bramblet;
 using namespace bramblet::test;
 using bramblet::e2e::NamespacePair;
-using bramblet::e2e::ProgramCopy;
 using bramblet::e2e::VirtualDisplay;
-using bramblet::e2e::waitFor;
 
 namespace {
 
 const QByteArray kOriginal = "# before the link\n127.0.0.1\tlocalhost\n10.0.0.9 printer\n";
-const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 const QString kServerAddress = QStringLiteral("10.76.0.1");
 const QString kPeerAddress = QStringLiteral("10.76.0.2");
 
 enum class When { Splash, Window };
-
-QList<QByteArray> linesOfKind(const QString &log, const QByteArray &kind)
-{
-    QList<QByteArray> out;
-    for (const QByteArray &line : logLines(log)) {
-        if (line.startsWith(kind + '\t'))
-            out << line.mid(kind.size() + 1);
-    }
-    return out;
-}
 
 } // namespace
 
@@ -58,23 +44,19 @@ class TestSessionEnd : public QObject {
     // hosts file reads redirected and its local server has started.
     QString link(ProgramCopy &copy, QProcess &peer, int serverEndDelayMs)
     {
-        QString why = copy.prepare(stageDir(), kOriginal);
+        const QString why = copy.prepare(kOriginal);
         if (!why.isEmpty())
             return why;
         if (!copy.start(ns_.a(), display_.name(),
                         {QStringLiteral("BRAMBLET_OSTREL_END_DELAY_MS=") + QString::number(serverEndDelayMs)}))
             return QStringLiteral("the program cannot be started");
-        // Ready once its first show has run its checks and shown the help balloon.
-        if (!waitFor([&] { return !e2e::linesOf(copy.uiLog(), QStringLiteral("balloon")).isEmpty(); }, 30000))
+        if (!copy.waitForFirstShow(30000))
             return QStringLiteral("the program did not come up: ") + copy.output();
         peer.setProcessChannelMode(QProcess::MergedChannels);
         peer.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), ns_.b(),
                                           QStringLiteral(BRAMBLET_E2E_BIN_DIR "/e2e_dialogside"), QStringLiteral("client"),
                                           kServerAddress, QStringLiteral("60000")});
-        QString window;
-        waitFor([&] { return !(window = display_.findWindow(kMainTitle)).isEmpty(); }, 10000);
-        if (window.isEmpty() || !display_.clickAt(window, e2e::kFieldX, e2e::kFieldY) || !display_.type(window, kPeerAddress) ||
-            !display_.clickAt(window, e2e::kServerX, e2e::kButtonY))
+        if (!display_.enterPeer(display_.mainWindow(), kPeerAddress, e2e::kServerX))
             return QStringLiteral("SERVER cannot be pressed");
         if (!waitFor([&] { return readAll(copy.hostsPath()).contains(kServerAddress.toLatin1() + "  " + hosts::kGatewayHostName) &&
                                   readAll(copy.companionLog()).contains("Ostrel\tpid="); },
@@ -128,7 +110,7 @@ private slots:
         QFETCH(int, first);
         QFETCH(int, second);
         QFETCH(When, when);
-        ProgramCopy copy(QStringLiteral("copy"));
+        ProgramCopy copy;
         QProcess peer;
         if (when == When::Window) {
             // A slow server keeps the close in its last step: long enough for a second signal,
@@ -137,13 +119,13 @@ private slots:
             const QString why = link(copy, peer, 1500);
             QVERIFY2(why.isEmpty(), qPrintable(why));
         } else {
-            QCOMPARE(copy.prepare(stageDir(), kOriginal), QString());
+            QCOMPARE(copy.prepare(kOriginal), QString());
             QVERIFY(copy.start(ns_.a(), display_.name()));
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(copy.runtimeDir() + QStringLiteral("/TBrambletMainForm.lock")), 30000);
         }
         QVERIFY(signal(copy.process(), first));
         if (when == When::Window) {
-            QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(copy.uiLog(), "close").contains("stop-local-server"), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(linesOf(copy.uiLog(), QStringLiteral("close")).contains(QStringLiteral("stop-local-server")), 30000);
             QVERIFY(copy.process().state() == QProcess::Running);
             QCOMPARE(readAll(copy.hostsPath()), kOriginal);
         }
@@ -157,10 +139,10 @@ private slots:
             // The close waited for the server to end, a second signal notwithstanding.
             QVERIFY2(logLines(copy.companionLog()).last().endsWith("\tend=SIGTERM"), readAll(copy.companionLog()).constData());
         }
-        QCOMPARE(linesOfKind(copy.uiLog(), "close"), (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
+        QCOMPARE(linesOf(copy.uiLog(), QStringLiteral("close")), strings({"restore", "dialog", "stop-local-server"}));
         // Nothing went wrong on the way: no error box.
-        for (const QByteArray &box : linesOfKind(copy.uiLog(), "box"))
-            QVERIFY2(!box.contains("\terror\t"), box.constData());
+        for (const QString &box : linesOf(copy.uiLog(), QStringLiteral("box")))
+            QVERIFY2(!box.contains(QStringLiteral("\terror\t")), qPrintable(box));
         QCOMPARE(readAll(copy.hostsPath()), kOriginal);
         QCOMPARE(QDir(copy.etcDir()).entryList(QDir::Files), QStringList{QStringLiteral("hosts")});
     }
@@ -176,8 +158,8 @@ private slots:
         if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
             QSKIP(qPrintable(QStringLiteral("no read-only mount here: ") + QString::fromLocal8Bit(probe.readAllStandardError())));
         // A link's redirection as the link start leaves it, and the local server running.
-        ProgramCopy copy(QStringLiteral("read-only"));
-        QCOMPARE(copy.prepare(stageDir(), kOriginal), QString());
+        ProgramCopy copy;
+        QCOMPARE(copy.prepare(kOriginal), QString());
         hosts::HostsRedirect redirect(copy.hostsPath().toStdString(), platform::hostsStyle(), platform::hostsFileOps());
         redirect.setGameIp("192.0.2.1", "198.51.100.7");
         const QByteArray redirected = readAll(copy.hostsPath());
@@ -191,7 +173,7 @@ private slots:
 
         // In this run the file system under the hosts file turns read-only.
         QVERIFY(copy.start({}, {}, {}, QStringLiteral("mount -o remount,bind,ro /etc")));
-        QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(copy.uiLog(), "startup").contains("main-created") ||
+        QTRY_VERIFY_WITH_TIMEOUT(linesOf(copy.uiLog(), QStringLiteral("startup")).contains(QStringLiteral("main-created")) ||
                                      copy.process().state() == QProcess::NotRunning,
                                  30000);
         QVERIFY2(copy.process().state() == QProcess::Running, qPrintable(copy.output()));
@@ -207,13 +189,13 @@ private slots:
         QCOMPARE(readAll(copy.hostsPath()), redirected);
         QCOMPARE(readAll(copy.hostsPath() + QStringLiteral(".bak")), kOriginal);
         // The other steps still ran.
-        QCOMPARE(linesOfKind(copy.uiLog(), "close"), (QList<QByteArray>{"restore", "dialog", "stop-local-server"}));
+        QCOMPARE(linesOf(copy.uiLog(), QStringLiteral("close")), strings({"restore", "dialog", "stop-local-server"}));
         QVERIFY(server.waitForFinished(10000));
 
         // The next start and close put it back.
         QFile::remove(copy.uiLog());
         QVERIFY(copy.start({}, {}, {}, QString()));
-        QTRY_VERIFY_WITH_TIMEOUT(linesOfKind(copy.uiLog(), "startup").contains("main-created"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(linesOf(copy.uiLog(), QStringLiteral("startup")).contains(QStringLiteral("main-created")), 30000);
         QVERIFY(signal(copy.process(), SIGTERM));
         QVERIFY(copy.process().waitForFinished(30000));
         QCOMPARE(copy.process().exitCode(), 0);

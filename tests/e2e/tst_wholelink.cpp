@@ -3,7 +3,6 @@
 // checked from outside.
 #include "core/hostsfile.h"
 #include "harness.h"
-#include "support/TempRuntime.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -15,7 +14,6 @@ using namespace bramblet::e2e;
 
 namespace {
 
-const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 const QString kServerAddress = QStringLiteral("10.77.0.1");
 const QString kClientAddress = QStringLiteral("10.77.0.2");
 const QByteArray kServerHosts = "127.0.0.1  localhost\n10.1.1.1  nas.home  nas\n";
@@ -66,12 +64,11 @@ class TestWholeLink : public QObject {
     NamespacePair ns{QStringLiteral("wl")};
     VirtualDisplay serverDisplay;
     VirtualDisplay clientDisplay;
-    ProgramCopy server{QStringLiteral("server")};
-    ProgramCopy client{QStringLiteral("client")};
+    ProgramCopy server, client;
 
     bool startCopy(ProgramCopy &copy, const QString &nsName, const VirtualDisplay &display, const QByteArray &hosts)
     {
-        const QString error = copy.prepare(bramblet::test::stageDir(), hosts);
+        const QString error = copy.prepare(hosts);
         if (!error.isEmpty()) {
             qWarning("%s", qPrintable(error));
             return false;
@@ -79,14 +76,6 @@ class TestWholeLink : public QObject {
         // The router search runs as for a player: inside these namespaces it finds none, and
         // the link must not notice.
         return copy.start(nsName, display.name(), {QStringLiteral("BRAMBLET_ROUTER=on")});
-    }
-
-    // Types the peer's address and presses a button, as the player would.
-    static bool press(const VirtualDisplay &display, const QString &peer, int buttonX)
-    {
-        const QString window = display.findWindow(kMainTitle);
-        return !window.isEmpty() && display.clickAt(window, kFieldX, kFieldY) && display.type(window, peer) &&
-               display.clickAt(window, buttonX, kButtonY);
     }
 
     // The tray icon's window: the program's one small window.
@@ -162,15 +151,15 @@ private slots:
                              30000),
                      qPrintable(copy->output()));
         // The first show has asked for the game and shown its help balloon.
-        QVERIFY(waitFor([&] { return !linesOf(server.uiLog(), QStringLiteral("balloon")).isEmpty(); }, 10000));
-        QVERIFY(waitFor([&] { return !linesOf(client.uiLog(), QStringLiteral("balloon")).isEmpty(); }, 10000));
+        QVERIFY(server.waitForFirstShow(10000));
+        QVERIFY(client.waitForFirstShow(10000));
         show(QStringLiteral("SERVER hosts file before"), readText(server.hostsPath()));
         show(QStringLiteral("CLIENT hosts file before"), readText(client.hostsPath()));
         shoot(serverDisplay, QStringLiteral("1-server-main-window"));
         shoot(clientDisplay, QStringLiteral("1-client-main-window"));
 
-        QVERIFY(press(serverDisplay, kClientAddress, kServerX));
-        QVERIFY(press(clientDisplay, kServerAddress, kClientX));
+        QVERIFY(serverDisplay.enterPeer(serverDisplay.mainWindow(), kClientAddress, kServerX));
+        QVERIFY(clientDisplay.enterPeer(clientDisplay.mainWindow(), kServerAddress, kClientX));
         QThread::msleep(3000);
         shoot(serverDisplay, QStringLiteral("2-server-connect-dialog"));
         shoot(clientDisplay, QStringLiteral("2-client-connect-dialog"));
@@ -179,12 +168,12 @@ private slots:
         // game at the SERVER side.
         const QByteArray serverRedirected = redirected(kServerAddress, kServerAddress, kServerHosts);
         const QByteArray clientRedirected = redirected(kServerAddress, kClientAddress, kClientHosts);
-        QVERIFY2(waitFor([&] { return readBytes(server.hostsPath()) == serverRedirected; }, 60000),
-                 readBytes(server.hostsPath()).constData());
-        QVERIFY2(waitFor([&] { return readBytes(client.hostsPath()) == clientRedirected; }, 30000),
-                 readBytes(client.hostsPath()).constData());
-        QCOMPARE(readBytes(server.hostsPath() + QStringLiteral(".bak")), kServerHosts);
-        QCOMPARE(readBytes(client.hostsPath() + QStringLiteral(".bak")), kClientHosts);
+        QVERIFY2(waitFor([&] { return readAll(server.hostsPath()) == serverRedirected; }, 60000),
+                 readAll(server.hostsPath()).constData());
+        QVERIFY2(waitFor([&] { return readAll(client.hostsPath()) == clientRedirected; }, 30000),
+                 readAll(client.hostsPath()).constData());
+        QCOMPARE(readAll(server.hostsPath() + QStringLiteral(".bak")), kServerHosts);
+        QCOMPARE(readAll(client.hostsPath() + QStringLiteral(".bak")), kClientHosts);
         // The machine's own names still resolve from the earlier lines, the game's from ours.
         // -r: the program's root too, or a run inside a chroot would read the machine's files.
         const CommandResult lookup = sh(QStringLiteral("nsenter -t %1 -m -r getent hosts nas.home %2")
@@ -256,8 +245,8 @@ private slots:
         QVERIFY2(client.waitForExit(30000), qPrintable(client.output()));
         QCOMPARE(server.process().exitCode(), 0);
         QCOMPARE(client.process().exitCode(), 0);
-        QCOMPARE(readBytes(server.hostsPath()), kServerHosts);
-        QCOMPARE(readBytes(client.hostsPath()), kClientHosts);
+        QCOMPARE(readAll(server.hostsPath()), kServerHosts);
+        QCOMPARE(readAll(client.hostsPath()), kClientHosts);
         QVERIFY(!QFile::exists(server.hostsPath() + QStringLiteral(".bak")));
         QVERIFY(!QFile::exists(client.hostsPath() + QStringLiteral(".bak")));
         QVERIFY(readText(server.companionLog()).contains(QStringLiteral("end=SIGTERM")));

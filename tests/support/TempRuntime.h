@@ -8,6 +8,5 @@ namespace bramblet::test {
 
 // The staged program folder (the executable with Lib/ beside it) of this build.
 inline QString stageDir() { return QString::fromUtf8(BRAMBLET_STAGE_DIR); }
-inline QString programPath() { return stageDir() + QStringLiteral("/Bramblet"); }
 
 } // namespace bramblet::test
