@@ -29,6 +29,12 @@ public:
         if (onShow)
             onShow(boxes.last());
     }
+    // Recorded as a box, answered with `answer`.
+    bool ask(QWidget *owner, const QString &text, const QString &caption) override
+    {
+        show(owner, text, caption, MessageIcon::None);
+        return answer;
+    }
     QStringList texts() const
     {
         QStringList out;
@@ -38,6 +44,7 @@ public:
     }
 
     QList<RecordedBox> boxes;
+    bool answer = false;
     std::function<void(const RecordedBox &)> onShow;
 };
 
