@@ -2,12 +2,16 @@
 // translation by nftables in the router, and miniupnpd serving UPnP IGD and NAT-PMP on the LAN
 // side. The namespaces have no route out: nothing leaves the machine.
 #include "harness.h"
+#include "net/PortMapper.h"
+#include "support/FakeNatpmp.h"
 #include "support/TempRuntime.h"
 
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 using namespace bramblet::e2e;
@@ -24,7 +28,37 @@ const QString kExternal = QStringLiteral("11.0.113.1");
 const QString kWanHost = QStringLiteral("11.0.113.2");
 const QByteArray kHosts = "127.0.0.1  localhost\n";
 
+// The three forwards to `lan`, as mappings() lists them.
+QStringList forwardsTo(const QString &lan)
+{
+    return {QStringLiteral("TCP 11881->%1:11881").arg(lan), QStringLiteral("TCP 9001->%1:9001").arg(lan),
+            QStringLiteral("UDP 5739->%1:5739").arg(lan)};
+}
 
+// Puts the test's main thread in network namespace `name` while it lives: a mapper made
+// meanwhile works from there (its gateway is read from /proc/self/net, the main thread's view).
+class InNamespace {
+public:
+    explicit InNamespace(const QString &name)
+        : here_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)),
+          there_(::open(qPrintable(QStringLiteral("/run/netns/") + name), O_RDONLY | O_CLOEXEC)), entered_(::setns(there_, CLONE_NEWNET) == 0)
+    {
+    }
+    ~InNamespace()
+    {
+        if (entered_ && ::setns(here_, CLONE_NEWNET) != 0)
+            qFatal("cannot return to the test's own network namespace");
+        ::close(here_);
+        ::close(there_);
+    }
+    InNamespace(const InNamespace &) = delete;
+    InNamespace &operator=(const InNamespace &) = delete;
+    bool entered() const { return entered_; }
+
+private:
+    int here_, there_;
+    bool entered_;
+};
 
 bool logHas(const QString &log, const QString &kind, const QString &part)
 {
@@ -100,6 +134,10 @@ NFT
                                     .arg(kRouter, routerDir.filePath(QStringLiteral("leases")),
                                          natpmp ? QStringLiteral("yes") : QStringLiteral("no"))
                                     .toUtf8();
+        // A router of its own for each test: the forwards an earlier one left are not read back.
+        QFile::remove(routerDir.filePath(QStringLiteral("leases")));
+        sh(QStringLiteral("for c in miniupnpd prerouting_miniupnpd postrouting_miniupnpd; do ip netns exec %1 nft flush chain inet filter $c; done")
+               .arg(kRouter));
         if (!writeBytes(conf, text))
             return false;
         miniupnpd.setProcessChannelMode(QProcess::MergedChannels);
@@ -240,8 +278,7 @@ private slots:
 
         // SERVER: the three ports are forwarded to this machine before anyone connects.
         QVERIFY(press(kWanHost, kServerX));
-        const QStringList expected = {QStringLiteral("TCP 11881->192.168.77.2:11881"), QStringLiteral("TCP 9001->192.168.77.2:9001"),
-                                      QStringLiteral("UDP 5739->192.168.77.2:5739")};
+        const QStringList expected = forwardsTo(kLanAddress);
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened")); }, 20000),
                  qPrintable(readText(server.uiLog())));
         QCOMPARE(mappings(), expected);
@@ -291,11 +328,22 @@ private slots:
         QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("本机的局域网地址 ") + kLanAddress));
         QVERIFY(cancelDialog());
 
+        // A VPN's tunnel carries the way to the friend: the router's forwards are of no use.
+        // (A veth pair stands for the tunnel: this kernel has no dummy interfaces.)
+        QCOMPARE(sh(QStringLiteral("ip -n %1 link add vpn0 type veth peer name vpn1 && ip -n %1 addr add 10.8.0.6/24 dev vpn0 && "
+                                   "ip -n %1 link set vpn1 up && ip -n %1 link set vpn0 up && ip -n %1 route add %2/32 dev vpn0")
+                         .arg(kLan, kWanHost)).exitCode, 0);
+        QVERIFY(press(kWanHost, kClientX));
+        const bool tunnelSaid = waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("other-interface")); }, 20000);
+        sh(QStringLiteral("ip -n %1 link del vpn0").arg(kLan));
+        QVERIFY2(tunnelSaid, qPrintable(readText(server.uiLog())));
+        QVERIFY(cancelDialog());
+
         QVERIFY(press(kWanHost, kServerX));
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened\tUPnP IGD")); }, 20000),
                  qPrintable(readText(server.uiLog())));
         QVERIFY2(logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("TCP 11881 forwarded")), qPrintable(readText(server.uiLog())));
-        const QStringList all = {byHand, QStringLiteral("TCP 9001->192.168.77.2:9001"), QStringLiteral("UDP 5739->192.168.77.2:5739")};
+        const QStringList all = forwardsTo(kLanAddress);
         QCOMPARE(mappings(), all);
         QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("give-address")));
 
@@ -311,6 +359,41 @@ private slots:
         server.process().terminate();
         QVERIFY2(server.waitForExit(20000), qPrintable(server.output()));
         QCOMPARE(mappings(), QStringList{byHand});
+        stopRouter();
+    }
+
+    // The mapper itself on the LAN side, renewing every few hundred ms: a router that answers
+    // NAT-PMP but refuses the mapping gets a UPnP try, and a new LAN address is mapped afresh.
+    void mapperFollowsTheRouterAndTheLanAddress()
+    {
+        QVERIFY(startRouter(false));
+        bramblet::test::FakeNatpmp refusing;
+        refusing.refuse = true;
+        QVERIFY(refusing.serveIn(QStringLiteral("/run/netns/") + kRouter, QStringLiteral("192.168.77.1")));
+        bramblet::RouterOptions options;
+        options.leaseSeconds = 20;
+        options.renewalSecond = std::chrono::milliseconds(10);
+        const InNamespace lan(kLan);
+        QVERIFY(lan.entered());
+        bramblet::RouterPortMapper mapper(options);
+        QStringList said;
+        mapper.onAnswer = [&](bramblet::IPortMapper::Stage, const bramblet::router::RouterAnswer &a) {
+            said << QString::fromStdString(a.method + " " + a.lanAddress + " " + a.refusedBy);
+        };
+        mapper.openPorts();
+        QVERIFY2(QTest::qWaitFor([&] { return !said.isEmpty() && mappings() == forwardsTo(kLanAddress); }, 20000), qPrintable(said.join(u',')));
+        QCOMPARE(said.first(), QStringLiteral("UPnP IGD 192.168.77.2 "));
+
+        // DHCP gives this machine another address: our forwards follow it. This router, as most,
+        // lets no one but the old address remove the old forwards: they move when their lease ends.
+        const QString moved = QStringLiteral("192.168.77.3");
+        QCOMPARE(sh(QStringLiteral("ip -n %1 addr del %2/24 dev %1v && ip -n %1 addr add %3/24 dev %1v && "
+                                   "ip -n %1 route add default via 192.168.77.1").arg(kLan, kLanAddress, moved)).exitCode, 0);
+        QVERIFY2(QTest::qWaitFor([&] { return mappings() == forwardsTo(moved); }, 40000), qPrintable(mappings().join(u',') + said.last()));
+        mapper.shutdown(std::chrono::milliseconds(6000));
+        QCOMPARE(mappings(), QStringList());
+        sh(QStringLiteral("ip -n %1 addr del %3/24 dev %1v; ip -n %1 addr add %2/24 dev %1v; ip -n %1 route add default via 192.168.77.1")
+               .arg(kLan, kLanAddress, moved));
         stopRouter();
     }
 };
