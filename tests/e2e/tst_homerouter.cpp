@@ -22,6 +22,8 @@ const QString kMainTitle = QStringLiteral("Quorrel2008 Online v.4");
 // Named after this process, so runs from other build trees on the machine keep apart.
 const QString kTag = QString::number(::getpid() % 100000);
 const QString kLan = QStringLiteral("brl") + kTag, kRouter = QStringLiteral("brr") + kTag, kWan = QStringLiteral("brw") + kTag;
+// A second router on the LAN, not the gateway (a repeater, a second box from the provider).
+const QString kOther = QStringLiteral("brs") + kTag;
 const QString kLanAddress = QStringLiteral("192.168.77.2");
 // Outside every reserved range: miniupnpd refuses to forward for a private external address.
 const QString kExternal = QStringLiteral("11.0.113.1");
@@ -84,34 +86,39 @@ class TestHomeRouter : public QObject {
     {
         removeNetwork();
         const QString script = QStringLiteral(R"(set -e
-L=%1; R=%2; W=%3
-ip netns add $L; ip netns add $R; ip netns add $W
-ip link add ${L}v type veth peer name ${R}l
-ip link add ${W}v type veth peer name ${R}w
-ip link set ${L}v netns $L; ip link set ${R}l netns $R; ip link set ${R}w netns $R; ip link set ${W}v netns $W
-ip -n $L addr add %4/24 dev ${L}v
+L=%1; R=%2; W=%3; S=%7
+for n in $L $R $W $S; do ip netns add $n; ip -n $n link set lo up; done
+ip link add ${L}v netns $L type veth peer name ${R}l netns $R
+ip link add ${L}s netns $L type veth peer name ${S}l netns $S
+ip link add ${W}v netns $W type veth peer name ${R}w netns $R
+ip -n $S link add ${S}w type veth peer name ${S}x
+ip -n $L link add ${L}b type bridge; ip -n $L link set ${L}v master ${L}b; ip -n $L link set ${L}s master ${L}b
+ip -n $L addr add %4/24 dev ${L}b
 ip -n $R addr add 192.168.77.1/24 dev ${R}l
+ip -n $S addr add 192.168.77.254/24 dev ${S}l
 ip -n $R addr add %5/24 dev ${R}w
+ip -n $S addr add 11.0.114.1/24 dev ${S}w
 ip -n $W addr add %6/24 dev ${W}v
-for n in $L $R $W; do ip -n $n link set lo up; done
-ip -n $L link set ${L}v up; ip -n $R link set ${R}l up; ip -n $R link set ${R}w up; ip -n $W link set ${W}v up
+for i in $L:${L}v $L:${L}s $L:${L}b $R:${R}l $R:${R}w $W:${W}v $S:${S}l $S:${S}w $S:${S}x; do ip -n ${i%%:*} link set ${i#*:} up; done
 ip -n $L route add default via 192.168.77.1
-ip netns exec $R sysctl -qw net.ipv4.ip_forward=1
-ip netns exec $R nft -f - <<NFT
+for n in $R $S; do
+ip netns exec $n sysctl -qw net.ipv4.ip_forward=1
+ip netns exec $n nft -f - <<NFT
 table inet filter {
-  chain forward { type filter hook forward priority 0; policy drop; ct state established,related accept; iifname "${R}l" accept; jump miniupnpd; }
+  chain forward { type filter hook forward priority 0; policy drop; ct state established,related accept; iifname "${n}l" accept; jump miniupnpd; }
   chain miniupnpd { }
   chain prerouting { type nat hook prerouting priority -100; policy accept; jump prerouting_miniupnpd; }
-  chain postrouting { type nat hook postrouting priority 100; policy accept; jump postrouting_miniupnpd; oifname "${R}w" masquerade; }
+  chain postrouting { type nat hook postrouting priority 100; policy accept; jump postrouting_miniupnpd; oifname "${n}w" masquerade; }
   chain prerouting_miniupnpd { }
   chain postrouting_miniupnpd { }
 }
 NFT
+done
 )")
-                                   .arg(kLan, kRouter, kWan, kLanAddress, kExternal, kWanHost);
+                                   .arg(kLan, kRouter, kWan, kLanAddress, kExternal, kWanHost, kOther);
         const CommandResult r = sh(script);
         if (r.exitCode != 0) {
-            why = QStringLiteral("cannot make the three namespaces: ") + r.output.trimmed();
+            why = QStringLiteral("cannot make the namespaces: ") + r.output.trimmed();
             removeNetwork();
             return false;
         }
@@ -120,45 +127,46 @@ NFT
 
     void removeNetwork()
     {
-        sh(QStringLiteral("for n in %1 %2 %3; do ip netns del $n 2>/dev/null; done; true").arg(kLan, kRouter, kWan));
+        sh(QStringLiteral("for n in %1 %2 %3 %4; do ip netns del $n 2>/dev/null; done; true").arg(kLan, kRouter, kWan, kOther));
     }
 
-    bool startRouter(bool natpmp = true)
+    // miniupnpd in namespace `ns` (the gateway unless told), run by `process` (miniupnpd unless told).
+    bool startRouter(bool natpmp = true, const QString &ns = kRouter, QProcess *process = nullptr)
     {
-        const QString conf = routerDir.filePath(QStringLiteral("miniupnpd.conf"));
+        QProcess &daemon = process ? *process : miniupnpd;
+        const auto file = [&](const char *suffix) { return routerDir.filePath(ns + QLatin1String(suffix)); };
+        const QString conf = file(".conf");
         const QByteArray text = QStringLiteral("ext_ifname=%1w\nlistening_ip=%1l\nenable_natpmp=%3\nenable_upnp=yes\n"
                                                "secure_mode=yes\nnotify_interval=60\nlease_file=%2\n"
-                                               "uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b\n"
+                                               "uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d0%4\n"
                                                "allow 1024-65535 192.168.77.0/24 1024-65535\n"
                                                "deny 0-65535 0.0.0.0/0 0-65535\n")
-                                    .arg(kRouter, routerDir.filePath(QStringLiteral("leases")),
-                                         natpmp ? QStringLiteral("yes") : QStringLiteral("no"))
+                                    .arg(ns, file(".leases"), natpmp ? QStringLiteral("yes") : QStringLiteral("no"),
+                                         ns == kRouter ? QStringLiteral("7b") : QStringLiteral("7c"))
                                     .toUtf8();
         // A router of its own for each test: the forwards an earlier one left are not read back.
-        QFile::remove(routerDir.filePath(QStringLiteral("leases")));
+        QFile::remove(file(".leases"));
         sh(QStringLiteral("for c in miniupnpd prerouting_miniupnpd postrouting_miniupnpd; do ip netns exec %1 nft flush chain inet filter $c; done")
-               .arg(kRouter));
+               .arg(ns));
         if (!writeBytes(conf, text))
             return false;
-        miniupnpd.setProcessChannelMode(QProcess::MergedChannels);
-        miniupnpd.setStandardOutputFile(routerDir.filePath(QStringLiteral("miniupnpd.log")));
+        daemon.setProcessChannelMode(QProcess::MergedChannels);
+        daemon.setStandardOutputFile(file(".log"));
         // `ip netns exec` runs miniupnpd in its place, so the PID is the daemon's.
-        miniupnpd.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kRouter, findTool(QStringLiteral("miniupnpd")),
-                                               QStringLiteral("-f"), conf, QStringLiteral("-d"), QStringLiteral("-P"),
-                                               routerDir.filePath(QStringLiteral("miniupnpd.pid"))});
-        return miniupnpd.waitForStarted(5000) &&
-               waitFor([&] { return readText(routerDir.filePath(QStringLiteral("miniupnpd.log"))).contains(QStringLiteral("HTTP listening")); },
-                       10000);
+        daemon.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), ns, findTool(QStringLiteral("miniupnpd")),
+                                            QStringLiteral("-f"), conf, QStringLiteral("-d"), QStringLiteral("-P"), file(".pid")});
+        return daemon.waitForStarted(5000) && waitFor([&] { return readText(file(".log")).contains(QStringLiteral("HTTP listening")); }, 10000);
     }
 
-    void stopRouter()
+    void stopRouter(QProcess *process = nullptr)
     {
-        if (miniupnpd.state() == QProcess::NotRunning)
+        QProcess &daemon = process ? *process : miniupnpd;
+        if (daemon.state() == QProcess::NotRunning)
             return;
-        miniupnpd.terminate();
-        if (!miniupnpd.waitForFinished(5000)) {
-            miniupnpd.kill();
-            miniupnpd.waitForFinished(3000);
+        daemon.terminate();
+        if (!daemon.waitForFinished(5000)) {
+            daemon.kill();
+            daemon.waitForFinished(3000);
         }
     }
 
@@ -387,13 +395,32 @@ private slots:
         // DHCP gives this machine another address: our forwards follow it. This router, as most,
         // lets no one but the old address remove the old forwards: they move when their lease ends.
         const QString moved = QStringLiteral("192.168.77.3");
-        QCOMPARE(sh(QStringLiteral("ip -n %1 addr del %2/24 dev %1v && ip -n %1 addr add %3/24 dev %1v && "
+        QCOMPARE(sh(QStringLiteral("ip -n %1 addr del %2/24 dev %1b && ip -n %1 addr add %3/24 dev %1b && "
                                    "ip -n %1 route add default via 192.168.77.1").arg(kLan, kLanAddress, moved)).exitCode, 0);
         QVERIFY2(QTest::qWaitFor([&] { return mappings() == forwardsTo(moved); }, 40000), qPrintable(mappings().join(u',') + said.last()));
         mapper.shutdown(std::chrono::milliseconds(6000));
         QCOMPARE(mappings(), QStringList());
-        sh(QStringLiteral("ip -n %1 addr del %3/24 dev %1v; ip -n %1 addr add %2/24 dev %1v; ip -n %1 route add default via 192.168.77.1")
+        sh(QStringLiteral("ip -n %1 addr del %3/24 dev %1b; ip -n %1 addr add %2/24 dev %1b; ip -n %1 route add default via 192.168.77.1")
                .arg(kLan, kLanAddress, moved));
+        stopRouter();
+    }
+
+    // Two IGDs answer on the LAN: the one on the default gateway is the one asked. Which
+    // answers first is chance, so the search is made several times.
+    void theGatewaysIgdIsTheOneUsed()
+    {
+        QProcess other;
+        QVERIFY(startRouter(false) && startRouter(false, kOther, &other));
+        const InNamespace lan(kLan);
+        QVERIFY(lan.entered());
+        bramblet::RouterPortMapper mapper;
+        QStringList used;
+        mapper.onAnswer = [&](bramblet::IPortMapper::Stage, const bramblet::router::RouterAnswer &a) { used << QString::fromStdString(a.externalAddress); };
+        for (int i = 0; i < 6; ++i)
+            mapper.discover();
+        QTRY_COMPARE_WITH_TIMEOUT(used.size(), 6, 60000);
+        QCOMPARE(used, QStringList(6, kExternal));
+        stopRouter(&other);
         stopRouter();
     }
 };
