@@ -97,14 +97,19 @@ void FirewalldPorts::open(const QString &zone, int timeoutSeconds, std::function
 {
     close();
     openedZone_ = zone;
+    const int round = ++openRound_;
     auto left = std::make_shared<std::size_t>(router::LinkPorts.size());
     auto all = std::make_shared<bool>(true);
     for (const router::LinkPort &port : router::LinkPorts) {
         call(this, bus_, kZone, QStringLiteral("addPort"), {zone, portNumber(port), protocol(port), timeoutSeconds},
-             [this, port, left, all, done](const QDBusMessage *reply, const QString &refusal) {
-                 // Only what we added is closed later: a port open before stays open.
-                 if (reply)
+             [this, zone, port, left, all, done, round](const QDBusMessage *reply, const QString &refusal) {
+                 // Only what we added is closed later: a port open before stays open. One
+                 // added after the close that ended this round (a cancel quicker than
+                 // firewalld) goes again at once.
+                 if (reply && round == openRound_)
                      added_.push_back(port);
+                 else if (reply)
+                     removePort(zone, port);
                  *all = *all && (reply || refusal.startsWith(QLatin1String("ALREADY_ENABLED")));
                  if (--*left == 0 && done)
                      done(*all);
@@ -114,13 +119,18 @@ void FirewalldPorts::open(const QString &zone, int timeoutSeconds, std::function
 
 void FirewalldPorts::close()
 {
-    for (const router::LinkPort &port : added_) {
-        // Sent without waiting for the answer.
-        QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kZone, QStringLiteral("removePort"));
-        message.setArguments({openedZone_, portNumber(port), protocol(port)});
-        bus_.call(message, QDBus::NoBlock);
-    }
+    ++openRound_;
+    for (const router::LinkPort &port : added_)
+        removePort(openedZone_, port);
     added_.clear();
+}
+
+void FirewalldPorts::removePort(const QString &zone, const router::LinkPort &port)
+{
+    // Sent without waiting for the answer.
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kZone, QStringLiteral("removePort"));
+    message.setArguments({zone, portNumber(port), protocol(port)});
+    bus_.call(message, QDBus::NoBlock);
 }
 
 } // namespace bramblet

@@ -38,10 +38,12 @@ public:
 
 private:
     void queryPorts(const QString &zone, std::function<void(State, const QString &)> done);
+    void removePort(const QString &zone, const router::LinkPort &port);
 
     QDBusConnection bus_;
     QString openedZone_;
     std::vector<router::LinkPort> added_; // only these are closed again: one open before stays
+    int openRound_ = 0;                   // counts opens and closes: a late reply knows its round is over
 };
 
 } // namespace bramblet

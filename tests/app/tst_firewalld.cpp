@@ -1,8 +1,15 @@
 // The player's firewalld, for real: a firewalld on a private system bus in mount and network
 // namespaces of its own (firewalldlab.sh), asked as the program asks it.
 #include "app/Firewalld.h"
+#include "app/InterfaceLog.h"
+#include "net/PortMapper.h"
+#include "support/InProcessHostsGuard.h"
+#include "support/MainWindowRig.h"
 
 #include <QDBusMessage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -11,6 +18,42 @@
 #include <unistd.h>
 
 using namespace bramblet;
+
+namespace {
+
+// A router that grants everything at once: the window then asks firewalld, and says what
+// the router allows.
+class GrantingRouter : public QObject, public IPortMapper {
+public:
+    void discover() override { answer(Stage::Discovered); }
+    void openPorts() override { answer(Stage::Opened); }
+    void closePorts() override {}
+    void shutdown(std::chrono::milliseconds) override {}
+
+private:
+    void answer(Stage stage)
+    {
+        QTimer::singleShot(0, this, [this, stage] {
+            // Whatever leads to the friend here counts as the router's side: no VPN advice.
+            router::RouterAnswer a;
+            a.answered = true;
+            a.method = "UPnP IGD";
+            a.externalAddress = "11.0.113.1";
+            a.lanAddress = sourceAddressTowards("11.0.113.2");
+            for (const router::LinkPort &port : router::LinkPorts)
+                a.ports.push_back({port, router::PortOutcome::Mapped, 0});
+            if (onAnswer)
+                onAnswer(stage, a);
+        });
+    }
+};
+
+struct LogLines : IInterfaceLog {
+    QStringList lines;
+    void write(const QString &kind, const QStringList &fields) override { lines << (QStringList{kind} + fields).join(u'\t'); }
+};
+
+} // namespace
 
 class TestFirewalld : public QObject {
     Q_OBJECT
@@ -94,6 +137,63 @@ private slots:
         QVERIFY(zoneCall(QStringLiteral("queryPort"), {QStringLiteral("public"), QStringLiteral("11881"), QStringLiteral("tcp")}));
     }
 
+    // A SERVER press through the window: the player is asked; yes opens the three ports for
+    // the dialog's length, no puts the command in the advice line.
+    void serverPressAsks_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("yes, then cancelled") << true << "cancel";
+        QTest::newRow("yes, cancelled before firewalld answered") << true << "at once";
+        QTest::newRow("yes, then the window closes") << true << "close";
+        QTest::newRow("no: the command to run") << false << "cancel";
+    }
+    void serverPressAsks()
+    {
+        QFETCH(bool, yes);
+        QFETCH(QString, end);
+        QTemporaryDir dir;
+        QFile hosts(dir.filePath(QStringLiteral("hosts")));
+        QVERIFY(hosts.open(QIODevice::WriteOnly) && hosts.write("127.0.0.1  localhost\n") > 0);
+        hosts.close();
+        test::MainWindowRig rig;
+        GrantingRouter router;
+        FirewalldPorts firewall(bus());
+        LogLines log;
+        rig.fakeDialog();
+        rig.messages.answer = yes;
+        rig.services.interfaceLog = &log;
+        rig.services.hostsGuard = test::hostsGuardOn(hosts.fileName());
+        rig.services.portMapper = &router;
+        rig.services.firewall = &firewall;
+        rig.make();
+        zoneCall(QStringLiteral("removePort"), {QStringLiteral("public"), QStringLiteral("11881"), QStringLiteral("tcp")}); // the player's, from above
+        QTRY_VERIFY_WITH_TIMEOUT(log.lines.contains(QStringLiteral("firewall\tclosed\tpublic")), 15000);
+
+        const auto open = [this](const router::LinkPort &port) {
+            return zoneCall(QStringLiteral("queryPort"), {QStringLiteral("public"), QString::number(port.port),
+                                                          QString::fromLatin1(router::protocolName(port.protocol)).toLower()});
+        };
+        const auto allOpen = [&] { return std::all_of(router::LinkPorts.begin(), router::LinkPorts.end(), open); };
+        rig.dialog->results.ResultCode = -1;
+        rig.dialog->onShow = [&] {
+            // The dialog's own loop runs meanwhile, as the real one's does.
+            QVERIFY(!yes || end == QLatin1String("at once") || QTest::qWaitFor(allOpen, 15000));
+            if (end == QLatin1String("close"))
+                rig.form->close();
+        };
+        rig.form->EditRemoteIp->setText(QStringLiteral("11.0.113.2"));
+        QTest::mouseClick(rig.form->ButtonServer, Qt::LeftButton);
+        QCOMPARE(rig.messages.questions.size(), 1);
+        QVERIFY(rig.messages.boxes.isEmpty());
+        if (!yes)
+            QTRY_VERIFY2(rig.form->RouterLine->text().contains(QString::fromStdString(router::firewalldCommand("public"))),
+                         qPrintable(rig.form->RouterLine->text()));
+        if (end == QLatin1String("at once"))
+            QTRY_VERIFY_WITH_TIMEOUT(log.lines.contains(QStringLiteral("firewall\topened\tpublic")), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::none_of(router::LinkPorts.begin(), router::LinkPorts.end(), open), 10000);
+    }
+
     void noSystemBusIsNoFirewalld()
     {
         FirewalldPorts firewall(QDBusConnection(QStringLiteral("no-such-bus")));
@@ -101,5 +201,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFirewalld)
+QTEST_MAIN(TestFirewalld)
 #include "tst_firewalld.moc"

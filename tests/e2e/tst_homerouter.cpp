@@ -2,11 +2,16 @@
 // translation by nftables in the router, and miniupnpd serving UPnP IGD and NAT-PMP on the LAN
 // side. The namespaces have no route out: nothing leaves the machine.
 #include "harness.h"
+#include "net/PortMapper.h"
+#include "support/FakeNatpmp.h"
+#include "support/TempRuntime.h"
 
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 using namespace bramblet::e2e;
@@ -16,13 +21,45 @@ namespace {
 // Named after this process, so runs from other build trees on the machine keep apart.
 const QString kTag = QString::number(::getpid() % 100000);
 const QString kLan = QStringLiteral("brl") + kTag, kRouter = QStringLiteral("brr") + kTag, kWan = QStringLiteral("brw") + kTag;
+// A second router on the LAN, not the gateway (a repeater, a second box from the provider).
+const QString kOther = QStringLiteral("brs") + kTag;
 const QString kLanAddress = QStringLiteral("192.168.77.2");
 // Outside every reserved range: miniupnpd refuses to forward for a private external address.
 const QString kExternal = QStringLiteral("11.0.113.1");
 const QString kWanHost = QStringLiteral("11.0.113.2");
 const QByteArray kHosts = "127.0.0.1  localhost\n";
 
+// The three forwards to `lan`, as mappings() lists them.
+QStringList forwardsTo(const QString &lan)
+{
+    return {QStringLiteral("TCP 11881->%1:11881").arg(lan), QStringLiteral("TCP 9001->%1:9001").arg(lan),
+            QStringLiteral("UDP 5739->%1:5739").arg(lan)};
+}
 
+// Puts the test's main thread in network namespace `name` while it lives: a mapper made
+// meanwhile works from there (its gateway is read from /proc/self/net, the main thread's view).
+class InNamespace {
+public:
+    explicit InNamespace(const QString &name)
+        : here_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)),
+          there_(::open(qPrintable(QStringLiteral("/run/netns/") + name), O_RDONLY | O_CLOEXEC)), entered_(::setns(there_, CLONE_NEWNET) == 0)
+    {
+    }
+    ~InNamespace()
+    {
+        if (entered_ && ::setns(here_, CLONE_NEWNET) != 0)
+            qFatal("cannot return to the test's own network namespace");
+        ::close(here_);
+        ::close(there_);
+    }
+    InNamespace(const InNamespace &) = delete;
+    InNamespace &operator=(const InNamespace &) = delete;
+    bool entered() const { return entered_; }
+
+private:
+    int here_, there_;
+    bool entered_;
+};
 
 bool logHas(const QString &log, const QString &kind, const QString &part)
 {
@@ -48,34 +85,39 @@ class TestHomeRouter : public QObject {
     {
         removeNetwork();
         const QString script = QStringLiteral(R"(set -e
-L=%1; R=%2; W=%3
-ip netns add $L; ip netns add $R; ip netns add $W
-ip link add ${L}v type veth peer name ${R}l
-ip link add ${W}v type veth peer name ${R}w
-ip link set ${L}v netns $L; ip link set ${R}l netns $R; ip link set ${R}w netns $R; ip link set ${W}v netns $W
-ip -n $L addr add %4/24 dev ${L}v
+L=%1; R=%2; W=%3; S=%7
+for n in $L $R $W $S; do ip netns add $n; ip -n $n link set lo up; done
+ip link add ${L}v netns $L type veth peer name ${R}l netns $R
+ip link add ${L}s netns $L type veth peer name ${S}l netns $S
+ip link add ${W}v netns $W type veth peer name ${R}w netns $R
+ip -n $S link add ${S}w type veth peer name ${S}x
+ip -n $L link add ${L}b type bridge; ip -n $L link set ${L}v master ${L}b; ip -n $L link set ${L}s master ${L}b
+ip -n $L addr add %4/24 dev ${L}b
 ip -n $R addr add 192.168.77.1/24 dev ${R}l
+ip -n $S addr add 192.168.77.254/24 dev ${S}l
 ip -n $R addr add %5/24 dev ${R}w
+ip -n $S addr add 11.0.114.1/24 dev ${S}w
 ip -n $W addr add %6/24 dev ${W}v
-for n in $L $R $W; do ip -n $n link set lo up; done
-ip -n $L link set ${L}v up; ip -n $R link set ${R}l up; ip -n $R link set ${R}w up; ip -n $W link set ${W}v up
+for i in $L:${L}v $L:${L}s $L:${L}b $R:${R}l $R:${R}w $W:${W}v $S:${S}l $S:${S}w $S:${S}x; do ip -n ${i%%:*} link set ${i#*:} up; done
 ip -n $L route add default via 192.168.77.1
-ip netns exec $R sysctl -qw net.ipv4.ip_forward=1
-ip netns exec $R nft -f - <<NFT
+for n in $R $S; do
+ip netns exec $n sysctl -qw net.ipv4.ip_forward=1
+ip netns exec $n nft -f - <<NFT
 table inet filter {
-  chain forward { type filter hook forward priority 0; policy drop; ct state established,related accept; iifname "${R}l" accept; jump miniupnpd; }
+  chain forward { type filter hook forward priority 0; policy drop; ct state established,related accept; iifname "${n}l" accept; jump miniupnpd; }
   chain miniupnpd { }
   chain prerouting { type nat hook prerouting priority -100; policy accept; jump prerouting_miniupnpd; }
-  chain postrouting { type nat hook postrouting priority 100; policy accept; jump postrouting_miniupnpd; oifname "${R}w" masquerade; }
+  chain postrouting { type nat hook postrouting priority 100; policy accept; jump postrouting_miniupnpd; oifname "${n}w" masquerade; }
   chain prerouting_miniupnpd { }
   chain postrouting_miniupnpd { }
 }
 NFT
+done
 )")
-                                   .arg(kLan, kRouter, kWan, kLanAddress, kExternal, kWanHost);
+                                   .arg(kLan, kRouter, kWan, kLanAddress, kExternal, kWanHost, kOther);
         const CommandResult r = sh(script);
         if (r.exitCode != 0) {
-            why = QStringLiteral("cannot make the three namespaces: ") + r.output.trimmed();
+            why = QStringLiteral("cannot make the namespaces: ") + r.output.trimmed();
             removeNetwork();
             return false;
         }
@@ -84,41 +126,46 @@ NFT
 
     void removeNetwork()
     {
-        sh(QStringLiteral("for n in %1 %2 %3; do ip netns del $n 2>/dev/null; done; true").arg(kLan, kRouter, kWan));
+        sh(QStringLiteral("for n in %1 %2 %3 %4; do ip netns del $n 2>/dev/null; done; true").arg(kLan, kRouter, kWan, kOther));
     }
 
-    bool startRouter(bool natpmp = true)
+    // miniupnpd in namespace `ns` (the gateway unless told), run by `process` (miniupnpd unless told).
+    bool startRouter(bool natpmp = true, const QString &ns = kRouter, QProcess *process = nullptr)
     {
-        const QString conf = routerDir.filePath(QStringLiteral("miniupnpd.conf"));
+        QProcess &daemon = process ? *process : miniupnpd;
+        const auto file = [&](const char *suffix) { return routerDir.filePath(ns + QLatin1String(suffix)); };
+        const QString conf = file(".conf");
         const QByteArray text = QStringLiteral("ext_ifname=%1w\nlistening_ip=%1l\nenable_natpmp=%3\nenable_upnp=yes\n"
                                                "secure_mode=yes\nnotify_interval=60\nlease_file=%2\n"
-                                               "uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b\n"
+                                               "uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d0%4\n"
                                                "allow 1024-65535 192.168.77.0/24 1024-65535\n"
                                                "deny 0-65535 0.0.0.0/0 0-65535\n")
-                                    .arg(kRouter, routerDir.filePath(QStringLiteral("leases")),
-                                         natpmp ? QStringLiteral("yes") : QStringLiteral("no"))
+                                    .arg(ns, file(".leases"), natpmp ? QStringLiteral("yes") : QStringLiteral("no"),
+                                         ns == kRouter ? QStringLiteral("7b") : QStringLiteral("7c"))
                                     .toUtf8();
+        // A router of its own for each test: the forwards an earlier one left are not read back.
+        QFile::remove(file(".leases"));
+        sh(QStringLiteral("for c in miniupnpd prerouting_miniupnpd postrouting_miniupnpd; do ip netns exec %1 nft flush chain inet filter $c; done")
+               .arg(ns));
         if (!writeAll(conf, text))
             return false;
-        miniupnpd.setProcessChannelMode(QProcess::MergedChannels);
-        miniupnpd.setStandardOutputFile(routerDir.filePath(QStringLiteral("miniupnpd.log")));
+        daemon.setProcessChannelMode(QProcess::MergedChannels);
+        daemon.setStandardOutputFile(file(".log"));
         // `ip netns exec` runs miniupnpd in its place, so the PID is the daemon's.
-        miniupnpd.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), kRouter, findTool(QStringLiteral("miniupnpd")),
-                                               QStringLiteral("-f"), conf, QStringLiteral("-d"), QStringLiteral("-P"),
-                                               routerDir.filePath(QStringLiteral("miniupnpd.pid"))});
-        return miniupnpd.waitForStarted(5000) &&
-               waitFor([&] { return readText(routerDir.filePath(QStringLiteral("miniupnpd.log"))).contains(QStringLiteral("HTTP listening")); },
-                       10000);
+        daemon.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), ns, findTool(QStringLiteral("miniupnpd")),
+                                            QStringLiteral("-f"), conf, QStringLiteral("-d"), QStringLiteral("-P"), file(".pid")});
+        return daemon.waitForStarted(5000) && waitFor([&] { return readText(file(".log")).contains(QStringLiteral("HTTP listening")); }, 10000);
     }
 
-    void stopRouter()
+    void stopRouter(QProcess *process = nullptr)
     {
-        if (miniupnpd.state() == QProcess::NotRunning)
+        QProcess &daemon = process ? *process : miniupnpd;
+        if (daemon.state() == QProcess::NotRunning)
             return;
-        miniupnpd.terminate();
-        if (!miniupnpd.waitForFinished(5000)) {
-            miniupnpd.kill();
-            miniupnpd.waitForFinished(3000);
+        daemon.terminate();
+        if (!daemon.waitForFinished(5000)) {
+            daemon.kill();
+            daemon.waitForFinished(3000);
         }
     }
 
@@ -238,8 +285,7 @@ private slots:
 
         // SERVER: the three ports are forwarded to this machine before anyone connects.
         QVERIFY(press(kWanHost, kServerX));
-        const QStringList expected = {QStringLiteral("TCP 11881->192.168.77.2:11881"), QStringLiteral("TCP 9001->192.168.77.2:9001"),
-                                      QStringLiteral("UDP 5739->192.168.77.2:5739")};
+        const QStringList expected = forwardsTo(kLanAddress);
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened")); }, 20000),
                  qPrintable(readText(server.uiLog())));
         QCOMPARE(mappings(), expected);
@@ -289,11 +335,22 @@ private slots:
         QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("本机的局域网地址 ") + kLanAddress));
         QVERIFY(cancelDialog());
 
+        // A VPN's tunnel carries the way to the friend: the router's forwards are of no use.
+        // (A veth pair stands for the tunnel: this kernel has no dummy interfaces.)
+        QCOMPARE(sh(QStringLiteral("ip -n %1 link add vpn0 type veth peer name vpn1 && ip -n %1 addr add 10.8.0.6/24 dev vpn0 && "
+                                   "ip -n %1 link set vpn1 up && ip -n %1 link set vpn0 up && ip -n %1 route add %2/32 dev vpn0")
+                         .arg(kLan, kWanHost)).exitCode, 0);
+        QVERIFY(press(kWanHost, kClientX));
+        const bool tunnelSaid = waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("other-interface")); }, 20000);
+        sh(QStringLiteral("ip -n %1 link del vpn0").arg(kLan));
+        QVERIFY2(tunnelSaid, qPrintable(readText(server.uiLog())));
+        QVERIFY(cancelDialog());
+
         QVERIFY(press(kWanHost, kServerX));
         QVERIFY2(waitFor([&] { return logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("opened\tUPnP IGD")); }, 20000),
                  qPrintable(readText(server.uiLog())));
         QVERIFY2(logHas(server.uiLog(), QStringLiteral("router"), QStringLiteral("TCP 11881 forwarded")), qPrintable(readText(server.uiLog())));
-        const QStringList all = {byHand, QStringLiteral("TCP 9001->192.168.77.2:9001"), QStringLiteral("UDP 5739->192.168.77.2:5739")};
+        const QStringList all = forwardsTo(kLanAddress);
         QCOMPARE(mappings(), all);
         QVERIFY(logHas(server.uiLog(), QStringLiteral("router-line"), QStringLiteral("give-address")));
 
@@ -309,6 +366,60 @@ private slots:
         server.process().terminate();
         QVERIFY2(server.waitForExit(20000), qPrintable(server.output()));
         QCOMPARE(mappings(), QStringList{byHand});
+        stopRouter();
+    }
+
+    // The mapper itself on the LAN side, renewing every few hundred ms: a router that answers
+    // NAT-PMP but refuses the mapping gets a UPnP try, and a new LAN address is mapped afresh.
+    void mapperFollowsTheRouterAndTheLanAddress()
+    {
+        QVERIFY(startRouter(false));
+        bramblet::test::FakeNatpmp refusing;
+        refusing.refuse = true;
+        QVERIFY(refusing.serveIn(QStringLiteral("/run/netns/") + kRouter, QStringLiteral("192.168.77.1")));
+        bramblet::RouterOptions options;
+        options.leaseSeconds = 20;
+        options.renewalSecond = std::chrono::milliseconds(10);
+        const InNamespace lan(kLan);
+        QVERIFY(lan.entered());
+        bramblet::RouterPortMapper mapper(options);
+        QStringList said;
+        mapper.onAnswer = [&](bramblet::IPortMapper::Stage, const bramblet::router::RouterAnswer &a) {
+            said << QString::fromStdString(a.method + " " + a.lanAddress + " " + a.refusedBy);
+        };
+        mapper.openPorts();
+        QVERIFY2(QTest::qWaitFor([&] { return !said.isEmpty() && mappings() == forwardsTo(kLanAddress); }, 20000), qPrintable(said.join(u',')));
+        QCOMPARE(said.first(), QStringLiteral("UPnP IGD 192.168.77.2 "));
+
+        // DHCP gives this machine another address: our forwards follow it. This router, as most,
+        // lets no one but the old address remove the old forwards: they move when their lease ends.
+        const QString moved = QStringLiteral("192.168.77.3");
+        QCOMPARE(sh(QStringLiteral("ip -n %1 addr del %2/24 dev %1b && ip -n %1 addr add %3/24 dev %1b && "
+                                   "ip -n %1 route add default via 192.168.77.1").arg(kLan, kLanAddress, moved)).exitCode, 0);
+        QVERIFY2(QTest::qWaitFor([&] { return mappings() == forwardsTo(moved); }, 40000), qPrintable(mappings().join(u',') + said.last()));
+        mapper.shutdown(std::chrono::milliseconds(6000));
+        QCOMPARE(mappings(), QStringList());
+        sh(QStringLiteral("ip -n %1 addr del %3/24 dev %1b; ip -n %1 addr add %2/24 dev %1b; ip -n %1 route add default via 192.168.77.1")
+               .arg(kLan, kLanAddress, moved));
+        stopRouter();
+    }
+
+    // Two IGDs answer on the LAN: the one on the default gateway is the one asked. Which
+    // answers first is chance, so the search is made several times.
+    void theGatewaysIgdIsTheOneUsed()
+    {
+        QProcess other;
+        QVERIFY(startRouter(false) && startRouter(false, kOther, &other));
+        const InNamespace lan(kLan);
+        QVERIFY(lan.entered());
+        bramblet::RouterPortMapper mapper;
+        QStringList used;
+        mapper.onAnswer = [&](bramblet::IPortMapper::Stage, const bramblet::router::RouterAnswer &a) { used << QString::fromStdString(a.externalAddress); };
+        for (int i = 0; i < 6; ++i)
+            mapper.discover();
+        QTRY_COMPARE_WITH_TIMEOUT(used.size(), 6, 60000);
+        QCOMPARE(used, QStringList(6, kExternal));
+        stopRouter(&other);
         stopRouter();
     }
 };
