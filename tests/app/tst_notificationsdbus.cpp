@@ -4,9 +4,7 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
-#include "support/QuietDesktop.h"
-#include "support/FakeTrayHost.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -19,6 +17,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 using namespace bramblet;
 
@@ -122,24 +121,14 @@ private slots:
         QVERIFY(server.registerObject(kPath, service.get(),
                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
         QVERIFY(server.registerService(kService));
-        services.messages = &messages;
-        bramblet::test::quietDesktop(services);
-        services.quitApplication = [] {};
-        services.trayHost = [] {
-            auto h = std::make_unique<test::FakeTrayHost>();
-            h->available = false; // a desktop without a notification area
-            return std::unique_ptr<ITrayHost>(std::move(h));
-        };
-        services.notifications = [this] { return makeDBusNotifications(client); };
-        form = std::make_unique<TBrambletMainForm>(services);
+        rig.emplace();
+        rig->trayAvailable = false; // a desktop without a notification area
+        rig->services.notifications = [this] { return makeDBusNotifications(client); };
+        form = &rig->make();
         // The first show's help balloon is not what these cases send.
         processFlags().HelpBalloonPending = false;
         processFlags().EnvironmentCheckPending = false;
-        balloonClicks = 0;
-        form->TrayIcon1->OnBalloonHintClick = [this](TTrayIcon *) {
-            ++balloonClicks;
-            form->TrayIcon1BalloonHintClick();
-        };
+        rig->countBalloonClicks();
         form->show();
         witness = std::make_unique<SignalWitness>();
         QVERIFY(client.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), witness.get(),
@@ -155,7 +144,7 @@ private slots:
         client.disconnect(QString(), kPath, kService, QStringLiteral("NotificationClosed"), witness.get(),
                           SLOT(onClosed(uint, uint)));
         witness.reset();
-        form.reset();
+        rig.reset();
         server.unregisterService(kService);
         server.unregisterObject(kPath);
         service.reset();
@@ -213,8 +202,8 @@ private slots:
         emit service->ActionInvoked(ours + 100, QStringLiteral("default"));
         emit service->ActionInvoked(ours, QStringLiteral("default"));
         settleSignals(2, 0);
-        QCOMPARE(balloonClicks, 1);
-        QVERIFY(messages.boxes.isEmpty());
+        QCOMPARE(rig->balloonClicks, 1);
+        QVERIFY(rig->messages.boxes.isEmpty());
     }
 
     void signalFromAnotherSenderIgnored()
@@ -227,7 +216,7 @@ private slots:
         fake << service->nextId << QStringLiteral("default");
         QVERIFY(impostor.send(fake));
         settleSignals(1, 0); // it reached the program's connection
-        QCOMPARE(balloonClicks, 0);
+        QCOMPARE(rig->balloonClicks, 0);
     }
 
     void timeOutReported()
@@ -244,7 +233,7 @@ private slots:
         emit service->NotificationClosed(service->nextId + 5, 1);
         settleSignals(1, 2);
         QCOMPARE(timeouts, 1);
-        QCOMPARE(balloonClicks, 0);
+        QCOMPARE(rig->balloonClicks, 0);
     }
 
     void balloonReplacesNotification()
@@ -263,7 +252,7 @@ private slots:
         emit service->ActionInvoked(first, QStringLiteral("default"));
         emit service->ActionInvoked(service->nextId, QStringLiteral("default"));
         settleSignals(2, 1);
-        QCOMPARE(balloonClicks, 1);
+        QCOMPARE(rig->balloonClicks, 1);
     }
 
     void serviceGoneMeansStatusLine()
@@ -294,10 +283,8 @@ private:
     QDBusConnection client{QString()};
     QDBusConnection impostor{QString()};
     std::unique_ptr<NotificationServerDouble> service;
-    test::RecordingMessages messages;
-    MainFormServices services;
-    std::unique_ptr<TBrambletMainForm> form;
-    int balloonClicks = 0;
+    std::optional<test::MainWindowRig> rig;
+    TBrambletMainForm *form = nullptr;
 };
 
 QTEST_MAIN(TestNotificationsDBus)
