@@ -1,7 +1,6 @@
 // The connect dialog's window, its modal life, the failures of its show, and its place in the
 // main window.
 #include "app/ApplicationTitle.h"
-#include "app/ErrorBox.h"
 #include "app/UnitDuetra.h"
 #include "platform/paths.h"
 #include "support/ConnectDialogFixture.h"
@@ -19,15 +18,11 @@ using namespace bramblet::test;
 
 class TestConnectDialogWindow : public QObject {
     Q_OBJECT
-    RecordingMessages messages;
+    CaseBoxes messages;
 
 private slots:
-    void init()
-    {
-        messages.boxes.clear();
-        installErrorBox(&messages);
-    }
-    void cleanup() { QVERIFY2(messages.boxes.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('\n')))); }
+    void init() { messages.start(); }
+    void cleanup() { messages.checkNoneLeft(); }
 
     void windowAndComponents_data()
     {

@@ -270,9 +270,7 @@ private:
     {
         QTRY_COMPARE_WITH_TIMEOUT(witness->actions, actions, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(witness->closes, closes, 10000);
-        bool turned = false;
-        QMetaObject::invokeMethod(this, [&] { turned = true; }, Qt::QueuedConnection);
-        QTRY_VERIFY(turned);
+        QVERIFY(rig->queuedTurnPassed());
     }
 
     std::unique_ptr<SignalWitness> witness;

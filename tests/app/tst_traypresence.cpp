@@ -63,9 +63,7 @@ private slots:
             QTRY_VERIFY(!rig.form->isVisible());
         } else {
             // Give a wrong hide the queued turn it would take, then look.
-            bool turned = false;
-            QMetaObject::invokeMethod(rig.form.get(), [&] { turned = true; }, Qt::QueuedConnection);
-            QTRY_VERIFY(turned);
+            QVERIFY(rig.queuedTurnPassed());
             QVERIFY(rig.form->isVisible());
         }
     }
@@ -247,9 +245,7 @@ private slots:
         QVERIFY(rig.form->isVisible()); // back, since the tray it hid in is gone
         QVERIFY(!rig.form->isMinimized());
         rig.form->showMinimized();
-        bool turned = false;
-        QMetaObject::invokeMethod(rig.form.get(), [&] { turned = true; }, Qt::QueuedConnection);
-        QTRY_VERIFY(turned);
+        QVERIFY(rig.queuedTurnPassed());
         QVERIFY(rig.form->isVisible());
     }
 

@@ -137,9 +137,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
         form->showMinimized();
         QTRY_VERIFY_WITH_TIMEOUT(form->isMinimized(), 10000);
-        bool turned = false;
-        QMetaObject::invokeMethod(form.get(), [&] { turned = true; }, Qt::QueuedConnection);
-        QTRY_VERIFY(turned);
+        QVERIFY(rig.queuedTurnPassed());
         QVERIFY(form->isVisible()); // an ordinary minimise now
 
         QVERIFY(test::currentDesktop()->display.startTrayHost());

@@ -14,6 +14,8 @@
 #include "support/QuietDesktop.h"
 #include "support/RecordingMessages.h"
 
+#include <QtTest>
+
 #include <memory>
 
 namespace bramblet::test {
@@ -82,6 +84,15 @@ struct MainWindowRig {
         form.reset();
         form = std::make_unique<TBrambletMainForm>(services);
         return *form;
+    }
+
+    // True once a queued turn of the event loop has passed: what the window posted before
+    // has run.
+    [[nodiscard]] bool queuedTurnPassed()
+    {
+        bool turned = false;
+        QMetaObject::invokeMethod(form.get(), [&turned] { turned = true; }, Qt::QueuedConnection);
+        return QTest::qWaitFor([&turned] { return turned; });
     }
 
     // Balloon clicks counted, then handled as the window's own.
