@@ -5,14 +5,12 @@
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
 #include "support/MainWindowRig.h"
+#include "support/PrivateDisplay.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QFile>
 #include <QLabel>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -84,29 +82,11 @@ class TestNotificationsDBus : public QObject {
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-            QSKIP("dbus-daemon is not installed (tools/deps installs it), so no private bus can be started");
         QVERIFY(dir.isValid());
-        // A private session bus: no service files, so nothing but our double can own the name.
-        const QString config = dir.filePath(QStringLiteral("session.conf"));
-        QFile f(config);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                "<busconfig><type>session</type><listen>unix:path=" +
-                dir.filePath(QStringLiteral("bus")).toUtf8() +
-                "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        f.close();
-        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config,
-                                                     QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!daemon.waitForStarted(5000))
-            QSKIP("dbus-daemon could not be started here, so there is no bus to test against");
-        QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine() || daemon.state() != QProcess::Running, 10000);
-        if (daemon.state() != QProcess::Running)
-            QSKIP(qPrintable(QStringLiteral("dbus-daemon ended at once: ") +
-                             QString::fromLocal8Bit(daemon.readAllStandardError())));
-        address = QString::fromUtf8(daemon.readLine()).trimmed();
+        // A private session bus: nothing to activate, so nothing but our double can own the name.
+        const QString address = QString::fromStdString(bus.startSessionBus(dir.path().toStdString()));
+        if (address.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no private session bus: ") + bus.reason()));
         server = QDBusConnection::connectToBus(address, QStringLiteral("notification-server"));
         client = QDBusConnection::connectToBus(address, QStringLiteral("program"));
         impostor = QDBusConnection::connectToBus(address, QStringLiteral("impostor"));
@@ -155,12 +135,7 @@ private slots:
         QDBusConnection::disconnectFromBus(QStringLiteral("notification-server"));
         QDBusConnection::disconnectFromBus(QStringLiteral("program"));
         QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
-        if (daemon.state() == QProcess::Running) {
-            daemon.terminate();
-            if (!daemon.waitForFinished(5000))
-                daemon.kill();
-            daemon.waitForFinished(5000);
-        }
+        bus.stop();
     }
 
     void whatArrives_data()
@@ -275,8 +250,7 @@ private:
 
     std::unique_ptr<SignalWitness> witness;
     QTemporaryDir dir;
-    QProcess daemon;
-    QString address;
+    test::PrivateDisplay bus; // only its session bus
     QDBusConnection server{QString()};
     QDBusConnection client{QString()};
     QDBusConnection impostor{QString()};
