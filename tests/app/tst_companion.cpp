@@ -6,10 +6,8 @@
 #include "external/companion.h"
 #include "external/localserver.h"
 #include "platform/processes.h"
-#include "support/InProcessHostsGuard.h"
+#include "support/MainWindowRig.h"
 #include "support/ProgramCopy.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
 
 #include <QLibraryInfo>
 #include <QTemporaryDir>
@@ -223,14 +221,8 @@ private slots:
     void mainWindowStartsAndCloseStops()
     {
         const QString folder = programFolder(QStringLiteral("window"));
-        RecordingMessages messages;
-        MainFormServices services;
-        services.messages = &messages;
-        bramblet::test::quietDesktop(services);
-        services.quitApplication = [] {};
-        services.hostsGuard = hostsGuardOn(scratch_.filePath(QStringLiteral("window-hosts")));
-        services.programFolder = folder;
-        TBrambletMainForm form(services);
+        MainWindowRig rig(scratch_.filePath(QStringLiteral("window-hosts")), folder);
+        TBrambletMainForm &form = *rig.form;
         form.StartLocalServer(QStringLiteral("10.0.0.5"));
         QVERIFY(form.LaunchResult > 0);
         started_.push_back(form.LaunchResult);

@@ -1,8 +1,6 @@
 // The connect dialog against a scripted peer on loopback: the negotiation in both roles, its
 // framing and malformed input, the speed test's echo rules, and cancelling at every stage.
-#include "app/ErrorBox.h"
 #include "support/ConnectDialogFixture.h"
-#include "support/RecordingMessages.h"
 
 #include <QtTest>
 
@@ -27,15 +25,11 @@ enum EchoPolicy { Once, Twice, OddLate, Foreign, ClockBack, Silent };
 
 class TestConnectDialog : public QObject {
     Q_OBJECT
-    RecordingMessages messages;
+    CaseBoxes messages;
 
 private slots:
-    void init()
-    {
-        messages.boxes.clear();
-        installErrorBox(&messages);
-    }
-    void cleanup() { QVERIFY2(messages.boxes.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('\n')))); }
+    void init() { messages.start(); }
+    void cleanup() { messages.checkNoneLeft(); }
 
     void normalSequence_data()
     {

@@ -1,9 +1,7 @@
 // The connect dialog against faults and strangers on loopback: a refused or reset CLIENT
 // connection, a port another program holds at the show, stray opening datagrams, echoes
 // from elsewhere, and probes that cannot be sent.
-#include "app/ErrorBox.h"
 #include "support/ConnectDialogFixture.h"
-#include "support/RecordingMessages.h"
 
 #include <QtTest>
 
@@ -30,15 +28,11 @@ void resetConnection(QTcpSocket *s)
 
 class TestConnectDialogFaults : public QObject {
     Q_OBJECT
-    RecordingMessages messages;
+    CaseBoxes messages;
 
 private slots:
-    void init()
-    {
-        messages.boxes.clear();
-        installErrorBox(&messages);
-    }
-    void cleanup() { QVERIFY2(messages.boxes.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('\n')))); }
+    void init() { messages.start(); }
+    void cleanup() { messages.checkNoneLeft(); }
 
     void clientTriesAgain_data()
     {

@@ -1,12 +1,10 @@
 // The connect dialog's window, its modal life, the failures of its show, and its place in the
 // main window.
 #include "app/ApplicationTitle.h"
-#include "app/ErrorBox.h"
 #include "app/UnitDuetra.h"
 #include "platform/paths.h"
 #include "support/ConnectDialogFixture.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QDir>
 #include <QLabel>
@@ -18,31 +16,13 @@
 using namespace bramblet;
 using namespace bramblet::test;
 
-namespace {
-
-class ScriptedDialog : public IConnectDialog {
-public:
-    void SetPeerAddress(const QString &) override { }
-    void SetRole(std::int32_t) override { }
-    void ShowModal() override { }
-    void CloseDialog() override { ++closes; }
-    ConnectResults Results() const override { return {}; }
-    int closes = 0;
-};
-
-} // namespace
-
 class TestConnectDialogWindow : public QObject {
     Q_OBJECT
-    RecordingMessages messages;
+    CaseBoxes messages;
 
 private slots:
-    void init()
-    {
-        messages.boxes.clear();
-        installErrorBox(&messages);
-    }
-    void cleanup() { QVERIFY2(messages.boxes.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('\n')))); }
+    void init() { messages.start(); }
+    void cleanup() { messages.checkNoneLeft(); }
 
     void windowAndComponents_data()
     {
@@ -257,33 +237,31 @@ private slots:
 
     void mainWindowOwnsOneDialog()
     {
-        MainFormServices services;
-        services.messages = &messages;
-        test::realRest(services);
+        MainWindowRig rig;
         {
-            TBrambletMainForm form(services);
+            TBrambletMainForm &form = rig.make();
             auto *real = dynamic_cast<TFormConnect *>(form.FormConnect);
             QVERIFY(real);
             QCOMPARE(real->parentWidget(), static_cast<QWidget *>(&form));
             QCOMPARE(form.findChildren<TFormConnect *>().size(), 1);
         }
         QWidget *owner = nullptr;
-        ScriptedDialog *scripted = nullptr;
         int made = 0;
-        services.createConnectDialog = [&](QWidget *o) {
+        rig.fakeDialog();
+        const auto fake = rig.services.createConnectDialog;
+        rig.services.createConnectDialog = [&](QWidget *o) {
             ++made;
             owner = o;
-            auto dialog = std::make_unique<ScriptedDialog>();
-            scripted = dialog.get();
-            return std::unique_ptr<IConnectDialog>(std::move(dialog));
+            return fake(o);
         };
-        TBrambletMainForm form(services);
+        TBrambletMainForm &form = rig.make();
         QCOMPARE(made, 1);
         QCOMPARE(owner, static_cast<QWidget *>(&form));
-        QCOMPARE(form.FormConnect, static_cast<IConnectDialog *>(scripted));
+        QCOMPARE(form.FormConnect, static_cast<IConnectDialog *>(rig.dialog));
         form.show();
         form.close();
-        QCOMPARE(scripted->closes, 1);
+        QCOMPARE(rig.dialog->log, QStringList{QStringLiteral("close")});
+        QCOMPARE(rig.messages.texts(), QStringList());
     }
 };
 

@@ -2,8 +2,7 @@
 #include "app/ErrorBox.h"
 #include "app/UnitDuetra.h"
 #include "core/errors.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -12,8 +11,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <optional>
+
 using namespace bramblet;
-using bramblet::test::RecordingMessages;
 
 namespace {
 
@@ -32,28 +32,15 @@ public:
 
 class TestMainWindow : public QObject {
     Q_OBJECT
-    RecordingMessages messages;
-    MainFormServices services()
-    {
-        MainFormServices s;
-        s.messages = &messages;
-        bramblet::test::quietDesktop(s);
-        s.quitApplication = [this] { ++quits; };
-        return s;
-    }
-    int quits = 0;
+    std::optional<test::MainWindowRig> rig;
 
 private slots:
-    void init()
-    {
-        messages.boxes.clear();
-        quits = 0;
-        installErrorBox(&messages);
-    }
+    void init() { rig.emplace(); }
+    void cleanup() { rig.reset(); }
 
     void windowFrame()
     {
-        TBrambletMainForm form(services());
+        TBrambletMainForm &form = rig->make();
         QCOMPARE(form.windowTitle(), QStringLiteral("Quorrel2008 Online v.4"));
         QCOMPARE(form.size(), QSize(335, 174));
         // Fixed border: the size cannot change.
@@ -85,7 +72,7 @@ private slots:
         QFETCH(QRect, geometry);
         QFETCH(QString, text);
         QFETCH(int, fontPixels);
-        TBrambletMainForm form(services());
+        TBrambletMainForm &form = rig->make();
         auto *w = form.findChild<QWidget *>(name);
         QVERIFY2(w, qPrintable(name));
         QCOMPARE(w->geometry(), geometry);
@@ -103,14 +90,14 @@ private slots:
 
     void labelAndFieldSitInsideTheGroup()
     {
-        TBrambletMainForm form(services());
+        TBrambletMainForm &form = rig->make();
         QCOMPARE(form.Label2->parentWidget(), form.GroupBox1);
         QCOMPARE(form.EditRemoteIp->parentWidget(), form.GroupBox1);
     }
 
     void tabOrderAndFocus()
     {
-        TBrambletMainForm form(services());
+        TBrambletMainForm &form = rig->make();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.activateWindow();
@@ -127,7 +114,7 @@ private slots:
     void createdFields()
     {
         processFlags() = ProcessFlags{};
-        TBrambletMainForm form(services());
+        TBrambletMainForm &form = rig->make();
         QCOMPARE(form.LinkRole, -1);
         QCOMPARE(form.LaunchResult, 0);
         QVERIFY(form.PeerRealAddress.isEmpty());
@@ -144,11 +131,11 @@ private slots:
 
     void closingEndsTheProgram()
     {
-        TBrambletMainForm form(services());
+        TBrambletMainForm &form = rig->make();
         form.show();
         QVERIFY(form.close());
-        QCOMPARE(quits, 1);
-        QVERIFY(messages.boxes.isEmpty());
+        QCOMPARE(rig->quits, 1);
+        QVERIFY(rig->messages.boxes.isEmpty());
     }
 
     void errorLeavingAHandlerShowsTheBox_data()
@@ -168,10 +155,10 @@ private slots:
             QCoreApplication::postEvent(&failing, new QEvent(QEvent::User));
         else
             timer.start(0);
-        QTRY_COMPARE(messages.boxes.size(), 1);
-        QCOMPARE(messages.boxes[0].text, QStringLiteral("Socket went away."));
-        QCOMPARE(messages.boxes[0].caption, QStringLiteral("Bramblet 1.5.1"));
-        QCOMPARE(messages.boxes[0].icon, MessageIcon::Error);
+        QTRY_COMPARE(rig->messages.boxes.size(), 1);
+        QCOMPARE(rig->messages.boxes[0].text, QStringLiteral("Socket went away."));
+        QCOMPARE(rig->messages.boxes[0].caption, QStringLiteral("Bramblet 1.5.1"));
+        QCOMPARE(rig->messages.boxes[0].icon, MessageIcon::Error);
         // The program goes on: the loop still delivers events afterwards.
         bool later = false;
         QTimer::singleShot(0, this, [&] { later = true; });

@@ -4,21 +4,18 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
-#include "support/QuietDesktop.h"
-#include "support/FakeTrayHost.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
+#include "support/PrivateDisplay.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QFile>
 #include <QLabel>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 using namespace bramblet;
 
@@ -85,29 +82,11 @@ class TestNotificationsDBus : public QObject {
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-            QSKIP("dbus-daemon is not installed (tools/deps installs it), so no private bus can be started");
         QVERIFY(dir.isValid());
-        // A private session bus: no service files, so nothing but our double can own the name.
-        const QString config = dir.filePath(QStringLiteral("session.conf"));
-        QFile f(config);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                "<busconfig><type>session</type><listen>unix:path=" +
-                dir.filePath(QStringLiteral("bus")).toUtf8() +
-                "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        f.close();
-        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config,
-                                                     QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!daemon.waitForStarted(5000))
-            QSKIP("dbus-daemon could not be started here, so there is no bus to test against");
-        QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine() || daemon.state() != QProcess::Running, 10000);
-        if (daemon.state() != QProcess::Running)
-            QSKIP(qPrintable(QStringLiteral("dbus-daemon ended at once: ") +
-                             QString::fromLocal8Bit(daemon.readAllStandardError())));
-        address = QString::fromUtf8(daemon.readLine()).trimmed();
+        // A private session bus: nothing to activate, so nothing but our double can own the name.
+        const QString address = QString::fromStdString(bus.startSessionBus(dir.path().toStdString()));
+        if (address.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no private session bus: ") + bus.reason()));
         server = QDBusConnection::connectToBus(address, QStringLiteral("notification-server"));
         client = QDBusConnection::connectToBus(address, QStringLiteral("program"));
         impostor = QDBusConnection::connectToBus(address, QStringLiteral("impostor"));
@@ -122,24 +101,14 @@ private slots:
         QVERIFY(server.registerObject(kPath, service.get(),
                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
         QVERIFY(server.registerService(kService));
-        services.messages = &messages;
-        bramblet::test::quietDesktop(services);
-        services.quitApplication = [] {};
-        services.trayHost = [] {
-            auto h = std::make_unique<test::FakeTrayHost>();
-            h->available = false; // a desktop without a notification area
-            return std::unique_ptr<ITrayHost>(std::move(h));
-        };
-        services.notifications = [this] { return makeDBusNotifications(client); };
-        form = std::make_unique<TBrambletMainForm>(services);
+        rig.emplace();
+        rig->trayAvailable = false; // a desktop without a notification area
+        rig->services.notifications = [this] { return makeDBusNotifications(client); };
+        form = &rig->make();
         // The first show's help balloon is not what these cases send.
         processFlags().HelpBalloonPending = false;
         processFlags().EnvironmentCheckPending = false;
-        balloonClicks = 0;
-        form->TrayIcon1->OnBalloonHintClick = [this](TTrayIcon *) {
-            ++balloonClicks;
-            form->TrayIcon1BalloonHintClick();
-        };
+        rig->countBalloonClicks();
         form->show();
         witness = std::make_unique<SignalWitness>();
         QVERIFY(client.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), witness.get(),
@@ -155,7 +124,7 @@ private slots:
         client.disconnect(QString(), kPath, kService, QStringLiteral("NotificationClosed"), witness.get(),
                           SLOT(onClosed(uint, uint)));
         witness.reset();
-        form.reset();
+        rig.reset();
         server.unregisterService(kService);
         server.unregisterObject(kPath);
         service.reset();
@@ -166,12 +135,7 @@ private slots:
         QDBusConnection::disconnectFromBus(QStringLiteral("notification-server"));
         QDBusConnection::disconnectFromBus(QStringLiteral("program"));
         QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
-        if (daemon.state() == QProcess::Running) {
-            daemon.terminate();
-            if (!daemon.waitForFinished(5000))
-                daemon.kill();
-            daemon.waitForFinished(5000);
-        }
+        bus.stop();
     }
 
     void whatArrives_data()
@@ -203,40 +167,31 @@ private slots:
 
     void defaultActionCountsAsBalloonClick()
     {
-        int shown = 0;
-        form->TrayIcon1->OnBalloonHintShow = [&](TTrayIcon *) { ++shown; };
-        form->TrayIcon1->ShowBalloon(QStringLiteral("不能正常联机？联机时有错误？"), QStringLiteral("请点我解决！"),
-                                     BalloonIcon::Info, 10);
-        QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 10000); // our id is known from here on
+        QVERIFY(showBalloon(QStringLiteral("不能正常联机？联机时有错误？"), QStringLiteral("请点我解决！")));
         const uint ours = service->nextId;
         // Another program's notification is clicked first, then ours; the bus keeps the order.
         emit service->ActionInvoked(ours + 100, QStringLiteral("default"));
         emit service->ActionInvoked(ours, QStringLiteral("default"));
         settleSignals(2, 0);
-        QCOMPARE(balloonClicks, 1);
-        QVERIFY(messages.boxes.isEmpty());
+        QCOMPARE(rig->balloonClicks, 1);
+        QVERIFY(rig->messages.boxes.isEmpty());
     }
 
     void signalFromAnotherSenderIgnored()
     {
-        int shown = 0;
-        form->TrayIcon1->OnBalloonHintShow = [&](TTrayIcon *) { ++shown; };
-        form->TrayIcon1->ShowBalloon(QStringLiteral("t"), QStringLiteral("x"), BalloonIcon::Info, 10);
-        QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 10000);
+        QVERIFY(showBalloon(QStringLiteral("t"), QStringLiteral("x")));
         QDBusMessage fake = QDBusMessage::createSignal(kPath, kService, QStringLiteral("ActionInvoked"));
         fake << service->nextId << QStringLiteral("default");
         QVERIFY(impostor.send(fake));
         settleSignals(1, 0); // it reached the program's connection
-        QCOMPARE(balloonClicks, 0);
+        QCOMPARE(rig->balloonClicks, 0);
     }
 
     void timeOutReported()
     {
-        int timeouts = 0, shown = 0;
-        form->TrayIcon1->OnBalloonHintShow = [&](TTrayIcon *) { ++shown; };
+        int timeouts = 0;
         form->TrayIcon1->OnBalloonHintTimeout = [&](TTrayIcon *) { ++timeouts; };
-        form->TrayIcon1->ShowBalloon(QStringLiteral("t"), QStringLiteral("x"), BalloonIcon::Info, 10);
-        QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 10000);
+        QVERIFY(showBalloon(QStringLiteral("t"), QStringLiteral("x")));
         emit service->NotificationClosed(service->nextId, 1);
         QTRY_COMPARE_WITH_TIMEOUT(timeouts, 1, 10000);
         // Once closed, a late click on it is nobody's.
@@ -244,26 +199,21 @@ private slots:
         emit service->NotificationClosed(service->nextId + 5, 1);
         settleSignals(1, 2);
         QCOMPARE(timeouts, 1);
-        QCOMPARE(balloonClicks, 0);
+        QCOMPARE(rig->balloonClicks, 0);
     }
 
     void balloonReplacesNotification()
     {
-        int shown = 0;
-        form->TrayIcon1->OnBalloonHintShow = [&](TTrayIcon *) { ++shown; };
-        form->TrayIcon1->ShowBalloon(QStringLiteral("不能正常联机？联机时有错误？"), QStringLiteral("请点我解决！"),
-                                     BalloonIcon::Info, 10);
-        QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 10000);
+        QVERIFY(showBalloon(QStringLiteral("不能正常联机？联机时有错误？"), QStringLiteral("请点我解决！")));
         const uint first = service->nextId;
-        form->TrayIcon1->ShowBalloon(QStringLiteral("连接成功"), QStringLiteral("摘要"), BalloonIcon::Info, 10);
-        QTRY_COMPARE_WITH_TIMEOUT(shown, 2, 10000);
+        QVERIFY(showBalloon(QStringLiteral("连接成功"), QStringLiteral("摘要")));
         QCOMPARE(service->closed, QList<uint>{first});
         QCOMPARE(service->calls.size(), 2);
         // A click on the first, already replaced, does nothing; one on the second counts.
         emit service->ActionInvoked(first, QStringLiteral("default"));
         emit service->ActionInvoked(service->nextId, QStringLiteral("default"));
         settleSignals(2, 1);
-        QCOMPARE(balloonClicks, 1);
+        QCOMPARE(rig->balloonClicks, 1);
     }
 
     void serviceGoneMeansStatusLine()
@@ -277,27 +227,33 @@ private slots:
     }
 
 private:
+    // Shows a balloon and waits until the service has answered: our id is known from then on.
+    [[nodiscard]] bool showBalloon(const QString &title, const QString &text)
+    {
+        int shown = 0;
+        form->TrayIcon1->OnBalloonHintShow = [&shown](TTrayIcon *) { ++shown; };
+        form->TrayIcon1->ShowBalloon(title, text, BalloonIcon::Info, 10);
+        const bool answered = QTest::qWaitFor([&shown] { return shown == 1; }, 10000);
+        form->TrayIcon1->OnBalloonHintShow = nullptr;
+        return answered;
+    }
+
     void settleSignals(int actions, int closes)
     {
         QTRY_COMPARE_WITH_TIMEOUT(witness->actions, actions, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(witness->closes, closes, 10000);
-        bool turned = false;
-        QMetaObject::invokeMethod(this, [&] { turned = true; }, Qt::QueuedConnection);
-        QTRY_VERIFY(turned);
+        QVERIFY(rig->queuedTurnPassed());
     }
 
     std::unique_ptr<SignalWitness> witness;
     QTemporaryDir dir;
-    QProcess daemon;
-    QString address;
+    test::PrivateDisplay bus; // only its session bus
     QDBusConnection server{QString()};
     QDBusConnection client{QString()};
     QDBusConnection impostor{QString()};
     std::unique_ptr<NotificationServerDouble> service;
-    test::RecordingMessages messages;
-    MainFormServices services;
-    std::unique_ptr<TBrambletMainForm> form;
-    int balloonClicks = 0;
+    std::optional<test::MainWindowRig> rig;
+    TBrambletMainForm *form = nullptr;
 };
 
 QTEST_MAIN(TestNotificationsDBus)

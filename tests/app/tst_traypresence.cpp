@@ -3,10 +3,7 @@
 #include "app/Services.h"
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
-#include "support/QuietDesktop.h"
-#include "support/FakeNotifications.h"
-#include "support/FakeTrayHost.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QLabel>
 #include <QtTest>
@@ -14,8 +11,6 @@
 #include <memory>
 
 using namespace bramblet;
-using bramblet::test::FakeNotifications;
-using bramblet::test::FakeTrayHost;
 
 namespace {
 
@@ -24,29 +19,13 @@ enum class Desktop { Tray, NotificationsOnly, Neither };
 const QString kSummary = QStringLiteral(" 对方真实地址为：10.0.0.2\r\n 速度：快\r\n 稳定性：好\r\n 丢包：无");
 const QString kSummaryShown = QStringLiteral(" 对方真实地址为：10.0.0.2\n 速度：快\n 稳定性：好\n 丢包：无");
 
-struct Rig {
+struct Rig : test::MainWindowRig {
     explicit Rig(Desktop desktop)
     {
-        services.messages = &messages;
-        bramblet::test::quietDesktop(services);
-        services.quitApplication = [this] { ++quits; };
-        services.trayHost = [this, desktop] {
-            auto h = std::make_unique<FakeTrayHost>();
-            h->available = desktop == Desktop::Tray;
-            host = h.get();
-            return std::unique_ptr<ITrayHost>(std::move(h));
-        };
-        services.notifications = [this, desktop] {
-            auto n = std::make_unique<FakeNotifications>();
-            n->available = desktop == Desktop::NotificationsOnly;
-            notes = n.get();
-            return std::unique_ptr<INotificationService>(std::move(n));
-        };
-        form = std::make_unique<TBrambletMainForm>(services);
-        form->TrayIcon1->OnBalloonHintClick = [this](TTrayIcon *) {
-            ++balloonClicks;
-            form->TrayIcon1BalloonHintClick();
-        };
+        trayAvailable = desktop == Desktop::Tray;
+        notificationsAvailable = desktop == Desktop::NotificationsOnly;
+        make();
+        countBalloonClicks();
         form->show();
     }
     bool helpBalloon()
@@ -54,14 +33,6 @@ struct Rig {
         return form->TrayIcon1->ShowBalloon(QStringLiteral("不能正常联机？联机时有错误？"),
                                             QStringLiteral("请点我解决！"), BalloonIcon::Info, 10);
     }
-
-    test::RecordingMessages messages;
-    MainFormServices services;
-    FakeTrayHost *host = nullptr;
-    FakeNotifications *notes = nullptr;
-    int quits = 0;
-    int balloonClicks = 0;
-    std::unique_ptr<TBrambletMainForm> form;
 };
 
 } // namespace
@@ -92,9 +63,7 @@ private slots:
             QTRY_VERIFY(!rig.form->isVisible());
         } else {
             // Give a wrong hide the queued turn it would take, then look.
-            bool turned = false;
-            QMetaObject::invokeMethod(rig.form.get(), [&] { turned = true; }, Qt::QueuedConnection);
-            QTRY_VERIFY(turned);
+            QVERIFY(rig.queuedTurnPassed());
             QVERIFY(rig.form->isVisible());
         }
     }
@@ -276,9 +245,7 @@ private slots:
         QVERIFY(rig.form->isVisible()); // back, since the tray it hid in is gone
         QVERIFY(!rig.form->isMinimized());
         rig.form->showMinimized();
-        bool turned = false;
-        QMetaObject::invokeMethod(rig.form.get(), [&] { turned = true; }, Qt::QueuedConnection);
-        QTRY_VERIFY(turned);
+        QVERIFY(rig.queuedTurnPassed());
         QVERIFY(rig.form->isVisible());
     }
 

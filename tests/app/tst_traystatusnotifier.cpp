@@ -5,8 +5,7 @@
 #include "app/TrayIcon.h"
 #include "app/UnitDuetra.h"
 #include "support/DesktopSession.h"
-#include "support/QuietDesktop.h"
-#include "support/RecordingMessages.h"
+#include "support/MainWindowRig.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -20,11 +19,6 @@
 #include <memory>
 
 using namespace bramblet;
-
-namespace {
-
-
-} // namespace
 
 // The desktop's StatusNotifierWatcher, with a host registered. It lives on a thread of its
 // own: Qt asks it about the host with a blocking call from the main thread.
@@ -87,11 +81,10 @@ private slots:
             Qt::BlockingQueuedConnection);
         QVERIFY(registered);
 
-        services.messages = &messages;
-        bramblet::test::quietDesktop(services);
-        services.quitApplication = [] {};
-        form = std::make_unique<TBrambletMainForm>(services);
-        form->show();
+        // The program's own tray and notifications: the desktop's.
+        rig.services.trayHost = {};
+        rig.services.notifications = {};
+        rig.make().show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         // Qt's item announces itself to the watcher once the icon is shown.
         QTRY_COMPARE_WITH_TIMEOUT(watcher.items().size(), 1, 15000);
@@ -135,9 +128,8 @@ private:
     StatusNotifierWatcher watcher;
     QThread watcherThread;
     QDBusConnection desktop { QString() };
-    test::RecordingMessages messages;
-    MainFormServices services;
-    std::unique_ptr<TBrambletMainForm> form;
+    test::MainWindowRig rig;
+    std::unique_ptr<TBrambletMainForm> &form = rig.form;
 };
 
 int main(int argc, char *argv[])

@@ -18,7 +18,6 @@ using namespace bramblet;
 
 namespace {
 
-
 QWidget *visibleWidgetOfClass(const char *className)
 {
     for (QWidget *w : QApplication::allWidgets())
@@ -64,27 +63,26 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 15000);
         rig.services.trayHost = {}; // the program's own: the real tray
         rig.make().show();
+        rig.countBalloonClicks();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
 
     void iconDocksInTheTray()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QSystemTrayIconSys") != nullptr, 10000);
-        QWidget *icon = visibleWidgetOfClass("QSystemTrayIconSys");
-        // Embedded into the tray host's window rather than standing on the root window.
-        const QString parent = parentOfWindow(icon->winId());
-        QVERIFY2(!parent.isEmpty(), "xwininfo gave no parent");
-        QVERIFY2(!parent.contains(QLatin1String("(the root window)")), qPrintable(parent));
+        // Embedded into the tray host's window rather than standing on the root window. The
+        // icon shows on the root window first; the host takes it in some time later.
+        QString parent;
+        const auto docked = [&parent] {
+            QWidget *icon = visibleWidgetOfClass("QSystemTrayIconSys");
+            parent = icon ? parentOfWindow(icon->winId()) : QString();
+            return !parent.isEmpty() && !parent.contains(QLatin1String("(the root window)"));
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(docked(), parent.isEmpty() ? "no icon, or xwininfo gave no parent" : qPrintable(parent),
+                                  10000);
     }
 
     void balloonShowsReplacesAndClicks()
     {
-        int clicks = 0;
-        const auto previous = form->TrayIcon1->OnBalloonHintClick;
-        form->TrayIcon1->OnBalloonHintClick = [&](TTrayIcon *sender) {
-            ++clicks;
-            previous(sender);
-        };
         QVERIFY(form->TrayIcon1->ShowBalloon(QStringLiteral("不能正常联机？联机时有错误？"),
                                              QStringLiteral("请点我解决！"), BalloonIcon::Info, 10));
         QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QBalloonTip") != nullptr, 10000);
@@ -103,9 +101,8 @@ private slots:
         const QPoint at = centreOf(tip);
         QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
                          QStringLiteral("click"), QStringLiteral("1")}));
-        QTRY_COMPARE_WITH_TIMEOUT(clicks, 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.balloonClicks, 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(visibleWidgetOfClass("QBalloonTip") == nullptr, 10000);
-        form->TrayIcon1->OnBalloonHintClick = previous;
     }
 
     void clearBalloonTakesItDown()
@@ -140,9 +137,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
         form->showMinimized();
         QTRY_VERIFY_WITH_TIMEOUT(form->isMinimized(), 10000);
-        bool turned = false;
-        QMetaObject::invokeMethod(form.get(), [&] { turned = true; }, Qt::QueuedConnection);
-        QTRY_VERIFY(turned);
+        QVERIFY(rig.queuedTurnPassed());
         QVERIFY(form->isVisible()); // an ordinary minimise now
 
         QVERIFY(test::currentDesktop()->display.startTrayHost());

@@ -3,8 +3,10 @@
 // Running a real connect dialog in a test: ports of its own, short intervals, and a way to
 // act inside its modal loop.
 
+#include "app/ErrorBox.h"
 #include "app/UnitConnect.h"
 #include "support/NegotiationPeer.h"
+#include "support/RecordingMessages.h"
 #include "support/TempRuntime.h"
 
 #include <QLabel>
@@ -19,6 +21,16 @@ namespace bramblet::test {
 
 inline constexpr int kTestRetryMs = 200;
 inline constexpr int kTestTickMs = 200;
+
+// The boxes a case's dialogs show: recorded, and none may be left at the case's end.
+struct CaseBoxes : RecordingMessages {
+    void start()
+    {
+        boxes.clear();
+        installErrorBox(this);
+    }
+    void checkNoneLeft() { QVERIFY2(boxes.isEmpty(), qPrintable(texts().join(QLatin1Char('\n')))); }
+};
 
 // Free ports for one dialog and its peer.
 struct DialogPorts {
