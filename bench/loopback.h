@@ -2,11 +2,14 @@
 
 // Loopback addresses for the benchmarks.
 #include <arpa/inet.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 
 namespace bramblet::bench {
 
@@ -43,5 +46,48 @@ inline int listenOnLoopback(std::uint16_t &port)
     port = ntohs(a.sin_port);
     return listener;
 }
+
+// Keeps the whole process, the sender's thread included, on one core. With the sender on the
+// other core of a two-core machine, each run's figure swings by half with where the
+// scheduler happens to put the two threads; on one core both kinds of run meet the same
+// machine and only the receive path differs.
+inline void oneCore()
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(cpu, &one);
+            ::sched_setaffinity(0, sizeof one, &one);
+            return;
+        }
+    }
+}
+
+// CPU seconds the calling thread has used: the receiving side's cost, which the other
+// thread's scheduling on a shared machine does not blur as it blurs wall time.
+inline double threadCpuSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Wall and receiving-thread CPU time of one run, started at construction.
+struct Span {
+    std::chrono::steady_clock::time_point wallStart = std::chrono::steady_clock::now();
+    double cpuStart = threadCpuSeconds();
+    double wall = 0;
+    double cpu = 0;
+    void stop()
+    {
+        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        cpu = threadCpuSeconds() - cpuStart;
+    }
+};
 
 } // namespace bramblet::bench
