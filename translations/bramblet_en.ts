@@ -168,6 +168,10 @@ With another version, make sure the other player has the same one!</translation>
         <source>本机的 firewalld 防火墙会挡住对方的连接。请在终端运行：%1</source>
         <translation>This computer&apos;s firewalld firewall will block the other player&apos;s connection. Run in a terminal: %1</translation>
     </message>
+    <message>
+        <source>路由器上的 %1 端口仍转发到本机以前的地址 %2（本程序早先所设），路由器不许更改。它到期后程序会自动重新映射；等不及可在路由器上删除那条转发，或请对方按 SERVER。</source>
+        <translation>The router still forwards %1 to this computer&apos;s earlier address %2 (set by this program before) and will not let it be changed. When it expires the program maps the port again by itself; if you cannot wait, delete that forward on the router, or ask the other player to press SERVER.</translation>
+    </message>
 </context>
 <context>
     <name>Startup</name>

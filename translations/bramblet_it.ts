@@ -168,6 +168,10 @@ Con un&apos;altra versione, controlla che l&apos;altro giocatore abbia la stessa
         <source>本机的 firewalld 防火墙会挡住对方的连接。请在终端运行：%1</source>
         <translation>Il firewall firewalld di questo computer bloccherà la connessione dell&apos;altro giocatore. Esegui in un terminale: %1</translation>
     </message>
+    <message>
+        <source>路由器上的 %1 端口仍转发到本机以前的地址 %2（本程序早先所设），路由器不许更改。它到期后程序会自动重新映射；等不及可在路由器上删除那条转发，或请对方按 SERVER。</source>
+        <translation>Il router inoltra ancora %1 al precedente indirizzo di questo computer, %2 (impostato prima da questo programma), e non ne consente la modifica. Alla scadenza il programma riapre la porta da solo; se non puoi aspettare, elimina quell&apos;inoltro sul router oppure chiedi all&apos;altro giocatore di premere SERVER.</translation>
+    </message>
 </context>
 <context>
     <name>Startup</name>

@@ -34,6 +34,8 @@ QString portsText(const router::RouterAnswer &answer)
                    .arg(port.outcome == router::PortOutcome::Mapped      ? QStringLiteral("ok")
                         : port.outcome == router::PortOutcome::Forwarded ? QStringLiteral("forwarded")
                         : port.outcome == router::PortOutcome::Conflict  ? QStringLiteral("conflict %1").arg(port.code)
+                        : port.outcome == router::PortOutcome::HeldByOurEarlier
+                            ? QStringLiteral("held-by-earlier %1").arg(QString::fromStdString(port.holder))
                                                                          : QStringLiteral("refused %1").arg(port.code));
     return out.join(QStringLiteral(", "));
 }

@@ -162,8 +162,10 @@ EntryHolder entryHolder(std::string_view client, std::string_view description, s
     return EntryHolder::Elsewhere;
 }
 
-RenewalStep nextRenewal(bool answered, int failuresInARow, std::uint32_t lease)
+RenewalStep nextRenewal(bool answered, int failuresInARow, std::uint32_t lease, bool earlierForwardHolds)
 {
+    if (answered && earlierForwardHolds)
+        return {EarlierForwardRetrySeconds, false};
     if (answered)
         return {lease == 0 ? PermanentCheckSeconds : std::max<std::uint32_t>(lease / 2, 30), false};
     static constexpr std::uint32_t backoff[] = {30, 60, 120};
@@ -241,6 +243,11 @@ Advice adviceForServer(const RouterAnswer &answer, std::string_view localAddress
     if (Advice advice = secondNat(answer); advice.kind != AdviceKind::Nothing)
         return advice;
     for (const PortAnswer &port : answer.ports) {
+        if (port.outcome == PortOutcome::HeldByOurEarlier)
+            return make(AdviceKind::EarlierForward,
+                        BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器上的 %1 端口仍转发到本机以前的地址 %2（本程序早先所设），路由器不许更改。"
+                                                          "它到期后程序会自动重新映射；等不及可在路由器上删除那条转发，或请对方按 SERVER。"),
+                        {portText(port.port), port.holder});
         if (port.outcome == PortOutcome::Conflict && port.code == UpnpOtherMechanism)
             return make(AdviceKind::RouterService,
                         BRAMBLET_TRANSLATE_NOOP("RouterAdvice", "路由器上的 %1 端口被路由器自己的服务占用（代码 729）。请在路由器设置里关掉占用它的功能（例如远程管理），或请对方按 SERVER。"),
@@ -368,6 +375,8 @@ const char *adviceKindName(AdviceKind kind)
         return "other-interface";
     case AdviceKind::Firewall:
         return "firewall";
+    case AdviceKind::EarlierForward:
+        return "earlier-forward";
     }
     return "nothing";
 }

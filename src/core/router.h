@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace bramblet::router {
@@ -48,6 +49,8 @@ enum class PortOutcome {
     Conflict,  // already forwarded elsewhere, or granted only on another external port;
                // `code` 729 is the router's own service on that port
     Refused,   // any other refusal; `code` is the router's
+    HeldByOurEarlier, // our own forward to an address this machine had before, which the
+                      // router lets no one else remove or replace: it frees with its lease
 };
 
 inline constexpr int UpnpConflict = 718;        // ConflictInMappingEntry
@@ -82,7 +85,11 @@ struct RenewalStep {
     std::uint32_t delaySeconds = 0;
     bool searchAgain = false;
 };
-RenewalStep nextRenewal(bool answered, int failuresInARow, std::uint32_t lease);
+// A port still held by our own earlier forward is asked for again every
+// EarlierForwardRetrySeconds, so it is ours soon after that forward's lease ends, not up to
+// half a lease later.
+inline constexpr std::uint32_t EarlierForwardRetrySeconds = 120;
+RenewalStep nextRenewal(bool answered, int failuresInARow, std::uint32_t lease, bool earlierForwardHolds = false);
 
 // The record of what we mapped, kept in the runtime folder so the next run removes what a
 // killed one left: one line per mapping, "<UPnP|NAT-PMP> <TCP|UDP> <port> <address>".
@@ -100,9 +107,12 @@ std::vector<RecordedMapping> parseRecord(std::string_view text);
 std::string_view urlHost(std::string_view url);
 
 struct PortAnswer {
+    PortAnswer() = default;
+    PortAnswer(LinkPort p, PortOutcome o, int c, std::string h = {}) : port(p), outcome(o), code(c), holder(std::move(h)) {}
     LinkPort port;
     PortOutcome outcome = PortOutcome::Refused;
     int code = 0;
+    std::string holder; // HeldByOurEarlier: the address the forward still leads to
 };
 
 // Everything one round of questions learned from the router.
@@ -130,6 +140,7 @@ enum class AdviceKind {
     SameRouter,
     OtherInterface,
     Firewall,
+    EarlierForward,
 };
 
 // One value of an advice. Most are plain (an address, a port); a phrase of words ("本机 %1",

@@ -307,6 +307,9 @@ private:
 
     void forget()
     {
+        // A search made afresh may find this machine at another address; what we forwarded to
+        // the one it had stays ours to take over.
+        rememberEarlier(found_.lanAddress);
         method_ = Method::None;
         found_ = {};
         if (haveUrls_)
@@ -394,10 +397,15 @@ private:
         const std::string now = routeSource(gateway_);
         if (now.empty() || now == found_.lanAddress)
             return;
-        if (!found_.lanAddress.empty())
-            earlierAddresses_.push_back(found_.lanAddress);
+        rememberEarlier(found_.lanAddress);
         found_.lanAddress = now;
         routeAddress_ = now;
+    }
+
+    void rememberEarlier(const std::string &address)
+    {
+        if (!address.empty() && std::find(earlierAddresses_.begin(), earlierAddresses_.end(), address) == earlierAddresses_.end())
+            earlierAddresses_.push_back(address);
     }
 
     std::optional<router::PortAnswer> mapNatpmp(const router::LinkPort &port)
@@ -544,6 +552,11 @@ private:
         }
         if (r < 0)
             return std::nullopt;
+        if (r == router::UpnpConflict && holder == router::EntryHolder::OursMoved) {
+            // A router in secure mode lets only the address a forward leads to remove it: ours
+            // at the old address stays until its lease ends, and no other computer is to blame.
+            return router::PortAnswer{port, router::PortOutcome::HeldByOurEarlier, r, entry.client};
+        }
         if (r == UPNPCOMMAND_SUCCESS) {
             permanentOnly_ = permanentOnly_ || permanentTried; // what the router accepts, for the rest of the run
             grantedLease_ = permanentOnly_ ? 0 : options_.leaseSeconds;
@@ -766,7 +779,10 @@ void RouterPortMapper::answered(Stage stage, const router::RouterAnswer &answer,
         // searched for again (it may have rebooted, or be another one).
         const bool complete = answer.answered && answer.ports.size() == router::LinkPorts.size();
         failures_ = complete ? 0 : failures_ + 1;
-        const router::RenewalStep step = router::nextRenewal(complete, failures_, lease);
+        const bool earlierHolds = std::any_of(answer.ports.begin(), answer.ports.end(), [](const router::PortAnswer &p) {
+            return p.outcome == router::PortOutcome::HeldByOurEarlier;
+        });
+        const router::RenewalStep step = router::nextRenewal(complete, failures_, lease, earlierHolds);
         searchAgain_ = step.searchAgain;
         renewTimer_.start(renewalSecond_ * step.delaySeconds);
     }

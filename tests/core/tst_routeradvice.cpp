@@ -101,6 +101,9 @@ private slots:
         QTest::newRow("refusal names its port and code")
             << answer("11.0.113.1", {PortOutcome::Mapped, PortOutcome::Mapped, PortOutcome::Refused}, 606)
             << AdviceKind::Refused << "TCP 11881 端口（代码 606）。请在路由器上开启 UPnP";
+        RouterAnswer earlier = answer("11.0.113.1", {PortOutcome::Mapped, PortOutcome::Mapped, PortOutcome::Conflict}, 718);
+        earlier.ports[1] = {LinkPorts[1], PortOutcome::HeldByOurEarlier, 718, "192.168.1.7"};
+        QTest::newRow("our own earlier forward is no other computer") << earlier << AdviceKind::EarlierForward << "UDP 5739 端口仍转发到本机以前的地址 192.168.1.7";
         RouterAnswer natpmp = answer("11.0.113.1", {PortOutcome::Refused, PortOutcome::Refused, PortOutcome::Refused}, 2);
         natpmp.refusedBy = "NAT-PMP";
         QTest::newRow("a NAT-PMP refusal gets no UPnP advice") << natpmp << AdviceKind::Refused << "NAT-PMP 打开 TCP 9001 端口（代码 2）";
@@ -190,6 +193,8 @@ private slots:
             const RenewalStep step = nextRenewal(answered, failures, lease);
             QVERIFY2(step.delaySeconds == delay && step.searchAgain == search, qPrintable(QString::number(failures)));
         }
+        // Our own earlier forward holding a port is asked about again soon, not at half the lease.
+        QCOMPARE(nextRenewal(true, 0, 3600u, true).delaySeconds, EarlierForwardRetrySeconds);
     }
 
     void record()
