@@ -75,5 +75,9 @@ int main(int argc, char *argv[])
         // Tests of the real program wait for this before they drive the window.
         log->write(QStringLiteral("startup"), {QStringLiteral("main-created")});
     };
+    options.beforeRelease = [&router] {
+        if (router)
+            router->shutdown(std::chrono::milliseconds(6000)); // the removals have 5 s
+    };
     return bramblet::runStartup(app, services, options);
 }

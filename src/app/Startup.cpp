@@ -44,17 +44,24 @@ int runStartup(QApplication &app, MainFormServices services, const StartupOption
 
     if (!services.quitApplication)
         services.quitApplication = [] { QCoreApplication::quit(); };
-    TBrambletMainForm mainForm(services);
-    mainForm.show();
-    trace("main-created");
-    splash.reset();
-    trace("splash-destroyed");
-    if (options.mainCreated)
-        options.mainCreated(mainForm);
+    int status = 0;
+    {
+        TBrambletMainForm mainForm(services);
+        mainForm.show();
+        trace("main-created");
+        splash.reset();
+        trace("splash-destroyed");
+        if (options.mainCreated)
+            options.mainCreated(mainForm);
 
-    app.setQuitOnLastWindowClosed(false);
-    const int status = app.exec();
-    trace("loop-ended");
+        app.setQuitOnLastWindowClosed(false);
+        status = app.exec();
+        trace("loop-ended");
+    }
+    if (options.beforeRelease) {
+        app.processEvents(); // the window's and the icon's removal reach the desktop first
+        options.beforeRelease();
+    }
     return status;
 }
 

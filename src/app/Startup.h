@@ -20,6 +20,10 @@ struct StartupOptions {
     std::function<void(const QString &step)> trace;
     // Sees the main window once it exists, before the message loop runs.
     std::function<void(TBrambletMainForm &)> mainCreated;
+    // Runs once the main window and its tray icon are gone from the desktop, while this copy
+    // still holds the single instance: the last waits of the close (the router's removals)
+    // happen where no window seems to hang, and before another copy may start.
+    std::function<void()> beforeRelease;
 };
 
 inline constexpr const char *kMainWindowClass = "TBrambletMainForm";

@@ -231,7 +231,9 @@ void TBrambletMainForm::routerAtClose()
         return;
     services_.interfaceLog->write(QStringLiteral("close"), {QStringLiteral("router")});
     services_.portMapper->onAnswer = nullptr;
-    services_.portMapper->shutdown(std::chrono::milliseconds(6000)); // the removals have 5 s
+    // Asked for now and waited for once the window is gone: a router that does not answer
+    // must not hold a window on the desktop that no longer responds.
+    services_.portMapper->closePorts();
 }
 
 } // namespace bramblet

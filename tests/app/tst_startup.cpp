@@ -2,6 +2,7 @@
 #include "app/Startup.h"
 #include "app/UnitDuetra.h"
 #include "app/UnitFlash.h"
+#include "net/PortMapper.h"
 #include "platform/singleinstance.h"
 #include "support/ProgramCopy.h"
 #include "support/QuietDesktop.h"
@@ -82,7 +83,18 @@ private slots:
                     splashVisibleAtMain = true;
             QTimer::singleShot(0, &form, [&form] { form.close(); });
         };
+        // The router's removals are asked for at the close and waited for only once no window is left.
+        struct : IPortMapper {
+            QStringList calls;
+            void discover() override {}
+            void openPorts() override {}
+            void closePorts() override { calls << QStringLiteral("close"); }
+            void shutdown(std::chrono::milliseconds) override { calls << QStringLiteral("shutdown"); }
+        } router;
+        services.portMapper = &router;
+        options.beforeRelease = [&] { router.calls << QString::number(QApplication::topLevelWidgets().size()); router.shutdown({}); };
         QCOMPARE(runStartup(*qApp, services, options), 0);
+        QCOMPARE(router.calls, test::strings({"close", "0", "shutdown"}));
         QCOMPARE(steps, test::strings({"title", "splash-shown", "splash-done", "main-created", "splash-destroyed", "loop-ended"}));
         QCOMPARE(splashShownAt, qint64(1));
         // The splash stays until its timer ticks; a splash that did not wait would be done at once.
