@@ -53,19 +53,10 @@ inline int listenOnLoopback(std::uint16_t &port)
 // machine and only the receive path differs.
 inline void oneCore()
 {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0)
-        return;
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-            cpu_set_t one;
-            CPU_ZERO(&one);
-            CPU_SET(cpu, &one);
-            ::sched_setaffinity(0, sizeof one, &one);
-            return;
-        }
-    }
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(::sched_getcpu(), &one);
+    ::sched_setaffinity(0, sizeof one, &one);
 }
 
 // CPU seconds the calling thread has used: the receiving side's cost, which the other

@@ -35,7 +35,7 @@ namespace {
 
 constexpr std::size_t streamBytes = 64u * 1000 * 1000;
 constexpr int readSize = 1000;
-constexpr int runs = 5;
+constexpr int runs = 9;
 
 using bench::freePort;
 using bench::loopback;

@@ -28,7 +28,7 @@ namespace {
 
 constexpr long long totalBytes = 100LL * 1000 * 1000;
 constexpr int readSize = 1000;
-constexpr int runs = 5;
+constexpr int runs = 9;
 
 using bench::freePort;
 using bench::loopback;
