@@ -14,6 +14,9 @@ DBUS_SYSTEM_BUS_ADDRESS=unix:path=$lab/bus
 export DBUS_SYSTEM_BUS_ADDRESS
 dbus-daemon --system --nofork --nopidfile --address="$DBUS_SYSTEM_BUS_ADDRESS" >"$lab/dbus.log" 2>&1 &
 pids=$!
+# Ended early (a firewalld that never answers): what was started goes too.
+trap 'kill $pids 2>/dev/null' EXIT
+trap 'exit 1' TERM INT HUP
 i=0
 while [ ! -S "$lab/bus" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
 /usr/lib/polkit-1/polkitd --no-debug >"$lab/polkitd.log" 2>&1 &
@@ -29,4 +32,3 @@ i=0
 while ! firewall-cmd --state >/dev/null 2>&1 && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
 echo ready
 cat >/dev/null
-kill $pids 2>/dev/null || true

@@ -112,8 +112,11 @@ private slots:
             return;
         labProcess_.closeWriteChannel();
         if (!labProcess_.waitForFinished(10000)) {
-            labProcess_.kill();
-            labProcess_.waitForFinished(3000);
+            labProcess_.terminate(); // the lab ends what it started
+            if (!labProcess_.waitForFinished(5000)) {
+                labProcess_.kill();
+                labProcess_.waitForFinished(3000);
+            }
         }
     }
 
