@@ -5,6 +5,7 @@
 #include "net/PortMapper.h"
 #include "support/InProcessHostsGuard.h"
 #include "support/MainWindowRig.h"
+#include "support/ProgramCopy.h"
 
 #include <QDBusMessage>
 #include <QLabel>
@@ -108,16 +109,9 @@ private slots:
     void cleanupTestCase()
     {
         QDBusConnection::disconnectFromBus(QStringLiteral("firewalld-lab"));
-        if (labProcess_.state() == QProcess::NotRunning)
-            return;
         labProcess_.closeWriteChannel();
-        if (!labProcess_.waitForFinished(10000)) {
-            labProcess_.terminate(); // the lab ends what it started
-            if (!labProcess_.waitForFinished(5000)) {
-                labProcess_.kill();
-                labProcess_.waitForFinished(3000);
-            }
-        }
+        if (!labProcess_.waitForFinished(10000))
+            test::endProcess(labProcess_, 5000); // the lab ends what it started
     }
 
     void opensForTheLinkAndClosesOnlyWhatItOpened()

@@ -81,13 +81,9 @@ public:
     // Ends the machine (and with it all it started), then whatever the program started.
     void end()
     {
-        if (machine_.state() != QProcess::NotRunning) {
-            machine_.closeWriteChannel();
-            if (!machine_.waitForFinished(20000)) {
-                machine_.kill();
-                machine_.waitForFinished(5000);
-            }
-        }
+        machine_.closeWriteChannel();
+        if (!machine_.waitForFinished(20000))
+            endProcess(machine_, 5000);
         copy.stop();
     }
 

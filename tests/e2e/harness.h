@@ -95,15 +95,8 @@ public:
     }
     void stop()
     {
-        for (QProcess *p : {&tray_, &xvfb_}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->terminate();
-                if (!p->waitForFinished(3000)) {
-                    p->kill();
-                    p->waitForFinished(2000);
-                }
-            }
-        }
+        for (QProcess *p : {&tray_, &xvfb_})
+            endProcess(*p, 3000);
     }
     QString name() const { return display_; }
 

@@ -159,14 +159,7 @@ done
 
     void stopRouter(QProcess *process = nullptr)
     {
-        QProcess &daemon = process ? *process : miniupnpd;
-        if (daemon.state() == QProcess::NotRunning)
-            return;
-        daemon.terminate();
-        if (!daemon.waitForFinished(5000)) {
-            daemon.kill();
-            daemon.waitForFinished(3000);
-        }
+        endProcess(process ? *process : miniupnpd, 5000);
     }
 
     // The mappings the router holds, as `upnpc -l` from the LAN lists them: "TCP 9001->192.168.77.2:9001".

@@ -24,6 +24,18 @@ struct CommandResult {
     QString output;
 };
 
+// Ends a process the test started: asked to terminate, killed after `graceMs`.
+inline void endProcess(QProcess &p, int graceMs)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(graceMs)) {
+        p.kill();
+        p.waitForFinished(3000);
+    }
+}
+
 inline CommandResult run(const QString &program, const QStringList &args, int timeoutMs = 20000)
 {
     QProcess p;
@@ -211,13 +223,7 @@ public:
     // Ends the copy and whatever it started (its local server outlives a killed program).
     void stop()
     {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000)) {
-                process_.kill();
-                process_.waitForFinished(3000);
-            }
-        }
+        endProcess(process_, 5000);
         if (dir_.isValid())
             endProgramsIn(programDir());
     }
