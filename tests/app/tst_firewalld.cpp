@@ -132,6 +132,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!zoneCall(QStringLiteral("queryPort"), {QStringLiteral("public"), QStringLiteral("9001"), QStringLiteral("tcp")}), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!zoneCall(QStringLiteral("queryPort"), {QStringLiteral("public"), QStringLiteral("5739"), QStringLiteral("udp")}), 10000);
         QVERIFY(zoneCall(QStringLiteral("queryPort"), {QStringLiteral("public"), QStringLiteral("11881"), QStringLiteral("tcp")}));
+
+        // Runtime only, with a timeout: what a killed program opened closes on its own.
+        opened.reset();
+        firewall.open(QStringLiteral("public"), 2, [&](bool all) { opened = all; });
+        QTRY_VERIFY_WITH_TIMEOUT(opened.value_or(false), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!zoneCall(QStringLiteral("queryPort"), {QStringLiteral("public"), QStringLiteral("9001"), QStringLiteral("tcp")}), 15000);
     }
 
     // A SERVER press through the window: the player is asked; yes opens the three ports for
