@@ -5,6 +5,7 @@
 #include <QDBusPendingReply>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace bramblet {
@@ -97,19 +98,21 @@ void FirewalldPorts::open(const QString &zone, int timeoutSeconds, std::function
 {
     close();
     openedZone_ = zone;
-    const int round = ++openRound_;
+    opening_ = true;
     auto left = std::make_shared<std::size_t>(router::LinkPorts.size());
     auto all = std::make_shared<bool>(true);
     for (const router::LinkPort &port : router::LinkPorts) {
         call(this, bus_, kZone, QStringLiteral("addPort"), {zone, portNumber(port), protocol(port), timeoutSeconds},
-             [this, zone, port, left, all, done, round](const QDBusMessage *reply, const QString &refusal) {
+             [this, zone, port, left, all, done](const QDBusMessage *reply, const QString &refusal) {
                  // Only what we added is closed later: a port open before stays open. One
-                 // added after the close that ended this round (a cancel quicker than
-                 // firewalld) goes again at once.
-                 if (reply && round == openRound_)
-                     added_.push_back(port);
-                 else if (reply)
+                 // added after the close that ended its round (a cancel quicker than firewalld)
+                 // goes again at once, unless a new round wants it, whose own add found it open.
+                 if (reply && opening_ && zone == openedZone_) {
+                     if (std::find(added_.begin(), added_.end(), port) == added_.end())
+                         added_.push_back(port);
+                 } else if (reply) {
                      removePort(zone, port);
+                 }
                  *all = *all && (reply || refusal.startsWith(QLatin1String("ALREADY_ENABLED")));
                  if (--*left == 0 && done)
                      done(*all);
@@ -119,7 +122,7 @@ void FirewalldPorts::open(const QString &zone, int timeoutSeconds, std::function
 
 void FirewalldPorts::close()
 {
-    ++openRound_;
+    opening_ = false;
     for (const router::LinkPort &port : added_)
         removePort(openedZone_, port);
     added_.clear();

@@ -43,7 +43,7 @@ private:
     QDBusConnection bus_;
     QString openedZone_;
     std::vector<router::LinkPort> added_; // only these are closed again: one open before stays
-    int openRound_ = 0;                   // counts opens and closes: a late reply knows its round is over
+    bool opening_ = false;                // between open and close: what firewalld adds meanwhile is ours
 };
 
 } // namespace bramblet

@@ -148,6 +148,7 @@ private slots:
         QTest::addColumn<QString>("end");
         QTest::newRow("yes, then cancelled") << true << "cancel";
         QTest::newRow("yes, cancelled before firewalld answered") << true << "at once";
+        QTest::newRow("yes, cancelled before firewalld answered, pressed again") << true << "again";
         QTest::newRow("yes, then the window closes") << true << "close";
         QTest::newRow("no: the command to run") << false << "cancel";
     }
@@ -181,13 +182,18 @@ private slots:
         rig.dialog->results.ResultCode = -1;
         rig.dialog->onShow = [&] {
             // The dialog's own loop runs meanwhile, as the real one's does.
-            QVERIFY(!yes || end == QLatin1String("at once") || QTest::qWaitFor(allOpen, 15000));
+            QVERIFY(!yes || end == QLatin1String("at once") || end == QLatin1String("again") || QTest::qWaitFor(allOpen, 15000));
             if (end == QLatin1String("close"))
                 rig.form->close();
         };
         rig.form->EditRemoteIp->setText(QStringLiteral("11.0.113.2"));
         QTest::mouseClick(rig.form->ButtonServer, Qt::LeftButton);
-        QCOMPARE(rig.messages.questions.size(), 1);
+        if (end == QLatin1String("again")) { // the first round's late adds must not close what the second wants
+            const auto bothAnswered = [&] { return log.lines.count(QStringLiteral("firewall\topened\tpublic")) == 2; };
+            rig.dialog->onShow = [&] { QVERIFY(QTest::qWaitFor(bothAnswered, 15000) && allOpen()); };
+            QTest::mouseClick(rig.form->ButtonServer, Qt::LeftButton);
+        }
+        QCOMPARE(rig.messages.questions.size(), end == QLatin1String("again") ? 2 : 1);
         QVERIFY(rig.messages.boxes.isEmpty());
         if (!yes)
             QTRY_VERIFY2(rig.form->RouterLine->text().contains(QString::fromStdString(router::firewalldCommand("public"))),
