@@ -166,8 +166,10 @@ RenewalStep nextRenewal(bool answered, int failuresInARow, std::uint32_t lease, 
 {
     if (answered && earlierForwardHolds)
         return {EarlierForwardRetrySeconds, false};
+    // A router that grants more than we asked (NAT-PMP lets it) is renewed as if it had not:
+    // a router that reboots meanwhile forgets the mapping all the same.
     if (answered)
-        return {lease == 0 ? PermanentCheckSeconds : std::max<std::uint32_t>(lease / 2, 30), false};
+        return {lease == 0 ? PermanentCheckSeconds : std::clamp<std::uint32_t>(lease / 2, 30, LeaseSeconds / 2), false};
     static constexpr std::uint32_t backoff[] = {30, 60, 120};
     const int step = std::clamp(failuresInARow, 1, 3) - 1;
     return {backoff[step], failuresInARow >= 2};

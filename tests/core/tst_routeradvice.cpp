@@ -188,8 +188,8 @@ private slots:
     void renewal()
     {
         for (const auto &[answered, failures, lease, delay, search] :
-             {std::tuple{true, 0, 3600u, 1800u, false}, {true, 0, 0u, 1500u, false}, {false, 1, 3600u, 30u, false},
-              {false, 2, 3600u, 60u, true}, {false, 40, 3600u, 120u, true}}) {
+             {std::tuple{true, 0, 3600u, 1800u, false}, {true, 0, 0u, 1500u, false}, {true, 0, 0xffffffffu, 1800u, false},
+              {false, 1, 3600u, 30u, false}, {false, 2, 3600u, 60u, true}, {false, 40, 3600u, 120u, true}}) {
             const RenewalStep step = nextRenewal(answered, failures, lease);
             QVERIFY2(step.delaySeconds == delay && step.searchAgain == search, qPrintable(QString::number(failures)));
         }
