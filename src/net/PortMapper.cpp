@@ -187,6 +187,20 @@ std::string routeSource(std::uint32_t networkOrderAddress)
     return out;
 }
 
+// The removals of one close, each on a thread of its own so that they go out together.
+struct Removals {
+    std::mutex lock;
+    std::condition_variable done;
+    std::size_t left = 0;
+    std::vector<router::RecordedMapping> kept; // not removed: stays in the record
+
+    bool finishedWithin(int ms)
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        return done.wait_for(guard, std::chrono::milliseconds(ms), [this] { return left == 0; });
+    }
+};
+
 // Asks one router; lives on the worker thread only.
 class RouterClient {
 public:
@@ -207,6 +221,11 @@ public:
 
     router::RouterAnswer open(bool searchAgain)
     {
+        // A removal the last close stopped waiting for may still reach the router: mapped again
+        // before it has, the new forward would go with it.
+        if (removals_ && !removals_->finishedWithin(options_.closeBoundMs))
+            return silent();
+        removals_.reset();
         if ((searchAgain || method_ == Method::None) && !search().answered)
             return silent();
         // Each round reads the external address afresh: the friend needs today's.
@@ -219,6 +238,14 @@ public:
             // A router may refuse NAT-PMP and still grant the same through UPnP.
             const router::RouterAnswer natpmp = answer;
             if (findUpnp() && readUpnpExternal()) {
+                // What NAT-PMP did grant goes first: through UPnP it would read as a forward of
+                // the player's, never renewed.
+                for (const router::PortAnswer &p : natpmp.ports) {
+                    int result = 0;
+                    if (p.outcome == router::PortOutcome::Mapped &&
+                        natpmpMapping(p.port, 0, 0, options_.natpmpWaitMs, result) && result >= 0)
+                        std::erase(mapped_, router::RecordedMapping{"NAT-PMP", p.port, found_.lanAddress});
+                }
                 method_ = Method::Upnp;
                 found_.method = "UPnP IGD";
                 found_.lanAddress = upnpLan_;
@@ -241,13 +268,8 @@ public:
         answer.localAddress = localAddress();
         if (mapped_.empty())
             return answer;
-        struct Removals {
-            std::mutex lock;
-            std::condition_variable done;
-            std::size_t left = 0;
-            std::vector<router::RecordedMapping> kept; // not removed: stays in the record
-        };
         auto removals = std::make_shared<Removals>();
+        removals_ = removals;
         removals->left = mapped_.size();
         const std::optional<UpnpService> service = upnpService();
         for (const router::RecordedMapping &m : mapped_) {
@@ -260,9 +282,8 @@ public:
                 removals->done.notify_all();
             }).detach();
         }
+        const bool finished = removals->finishedWithin(options_.closeBoundMs);
         std::unique_lock<std::mutex> guard(removals->lock);
-        const bool finished = removals->done.wait_for(guard, std::chrono::milliseconds(options_.closeBoundMs),
-                                                      [&] { return removals->left == 0; });
         std::vector<router::RecordedMapping> kept = removals->kept;
         if (!finished) {
             std::fprintf(stderr, "Bramblet: router: the removals did not finish within %d ms\n", options_.closeBoundMs);
@@ -647,6 +668,7 @@ private:
     bool leftoversHandled_ = false;
     std::uint32_t grantedLease_ = 0;
     std::string routeAddress_;
+    std::shared_ptr<Removals> removals_; // the last close's, until a new round finds them done
 };
 
 } // namespace
@@ -694,14 +716,16 @@ RouterPortMapper::RouterPortMapper(RouterOptions options, QObject *parent)
             router::RouterAnswer answer;
             Stage stage = Stage::Discovered;
             try {
+                // The stage is set first: a round that throws still counts as a silent one, so
+                // the renewal goes on.
                 if (job == JobDiscover) {
                     answer = client.discover();
                 } else if (job == JobOpen || job == JobReopen) {
-                    answer = client.open(job == JobReopen);
                     stage = Stage::Opened;
+                    answer = client.open(job == JobReopen);
                 } else {
-                    answer = client.close();
                     stage = Stage::Closed;
+                    answer = client.close();
                 }
             } catch (const std::exception &e) {
                 // Nothing may leave the thread; the router then counts as silent.
@@ -765,10 +789,13 @@ void RouterPortMapper::shutdown(std::chrono::milliseconds bound)
     shared_->changed.notify_all();
     const bool done = shared_->changed.wait_for(guard, bound, [this] { return shared_->finished; });
     guard.unlock();
-    if (done)
+    if (done) {
         shared_->worker.join();
-    else
+    } else {
+        std::fprintf(stderr, "Bramblet: router: no answer within %lld ms at the end; the removals go on without us\n",
+                     static_cast<long long>(bound.count()));
         shared_->worker.detach(); // a router that hangs does not hold up the end
+    }
 }
 
 void RouterPortMapper::answered(Stage stage, const router::RouterAnswer &answer, std::uint32_t lease)

@@ -368,7 +368,7 @@ private slots:
     {
         QVERIFY(startRouter(false));
         bramblet::test::FakeNatpmp refusing;
-        refusing.refuse = true;
+        refusing.refusedPort = 9001;
         QVERIFY(refusing.serveIn(QStringLiteral("/run/netns/") + kRouter, QStringLiteral("192.168.77.1")));
         bramblet::RouterOptions options;
         options.leaseSeconds = 20;
@@ -384,6 +384,7 @@ private slots:
         mapper.openPorts();
         QVERIFY2(QTest::qWaitFor([&] { return !said.isEmpty() && mappings() == forwardsTo(kLanAddress); }, 20000), qPrintable(said.join(u',')));
         QCOMPARE(said.first(), QStringLiteral("UPnP IGD 192.168.77.2  give-address"));
+        QCOMPARE(refusing.removals.load(), 2); // what NAT-PMP did grant went back before UPnP mapped
 
         // DHCP gives this machine another address: our forwards follow it. This router, as most,
         // lets no one but the old address remove the old forwards: they move when their lease

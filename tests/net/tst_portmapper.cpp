@@ -71,10 +71,11 @@ private slots:
         QVERIFY(router_.start());
         RouterPortMapper mapper(options());
         QList<router::RouterAnswer> opened;
-        mapper.onAnswer = [&](IPortMapper::Stage stage, const router::RouterAnswer &answer) {
+        const auto keepOpened = [&](IPortMapper::Stage stage, const router::RouterAnswer &answer) {
             if (stage == IPortMapper::Stage::Opened)
                 opened << answer;
         };
+        mapper.onAnswer = keepOpened;
         mapper.openPorts();
         QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty() && complete(opened.last()), 10000);
         QCOMPARE(QString::fromStdString(opened.last().externalAddress), QStringLiteral("11.0.113.1"));
@@ -102,6 +103,24 @@ private slots:
         next.discover();
         QTRY_COMPARE_WITH_TIMEOUT(router_.removals.load(), int(router::LinkPorts.size()), 10000);
         QTRY_VERIFY(!QFile::exists(dir_.filePath(QStringLiteral("record"))));
+
+        // A close whose removals outlast its bound: the next round waits for them, or their late
+        // copies would take the new forwards with them.
+        RouterOptions quick = options();
+        quick.natpmpWaitMs = 600;
+        quick.closeBoundMs = 100;
+        quick.renewalSecond = std::chrono::milliseconds(100); // no renewal comes between
+        RouterPortMapper third(quick);
+        opened.clear();
+        third.onAnswer = keepOpened;
+        third.openPorts();
+        QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty() && complete(opened.last()), 10000);
+        router_.answerRemovals = false;
+        third.closePorts();
+        third.openPorts();
+        QTRY_VERIFY_WITH_TIMEOUT(opened.size() > 1 && complete(opened.last()), 10000);
+        QTest::qWait(quick.natpmpWaitMs); // any late copy of a removal has gone out by now
+        QCOMPARE(router_.removalsSinceGrant.load(), 0);
     }
 };
 

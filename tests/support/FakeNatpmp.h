@@ -3,7 +3,7 @@
 // A NAT-PMP router of the test's own, answering from a thread in a network namespace: one it
 // makes and links to the caller's (start), or one `ip netns` made (serveIn). It gives
 // 11.0.113.1 as the external address and grants what is asked; it drops every request while
-// `silent`, and answers mappings "not authorised" while `refuse`.
+// `silent`, and answers mappings of `refusedPort` "not authorised".
 
 #include <QString>
 
@@ -26,8 +26,10 @@ namespace bramblet::test {
 class FakeNatpmp {
 public:
     std::atomic<bool> silent{false};
-    std::atomic<bool> refuse{false};
+    std::atomic<int> refusedPort{0};
     std::atomic<int> removals{0}; // requests with lifetime 0
+    std::atomic<int> removalsSinceGrant{0};
+    std::atomic<bool> answerRemovals{true}; // false: they take effect, but no answer comes
 
     ~FakeNatpmp()
     {
@@ -103,9 +105,13 @@ private:
         out[1] = static_cast<unsigned char>(128 + in[1]);
         if (in[1] != 0)
             std::memcpy(out + 8, in + 4, 8); // the ports and lifetime asked for, granted
-        if (in[1] != 0 && refuse)
+        if (in[1] != 0 && in[4] * 256 + in[5] == refusedPort)
             out[3] = 2; // not authorised
-        removals += in[1] != 0 && !in[8] && !in[9] && !in[10] && !in[11];
+        const bool removal = in[1] != 0 && !in[8] && !in[9] && !in[10] && !in[11];
+        removals += removal;
+        removalsSinceGrant = removal ? removalsSinceGrant + 1 : in[1] != 0 ? 0 : removalsSinceGrant.load();
+        if (removal && !answerRemovals)
+            return;
         ::sendto(s, out, in[1] == 0 ? 12 : 16, 0, reinterpret_cast<sockaddr *>(&from), length);
     }
 
