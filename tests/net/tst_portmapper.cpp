@@ -36,9 +36,10 @@ class TestPortMapper : public QObject {
     test::FakeNatpmp router_;
     QTemporaryDir dir_;
 
-    RouterOptions options() const
+    RouterOptions options(int natpmpWaitMs = 150, int closeBoundMs = 5000, int renewalMs = 5) const
     {
-        return {.natpmpWaitMs = 150, .upnpWaitMs = 200, .leaseSeconds = 60, .renewalSecond = std::chrono::milliseconds(5),
+        return {.natpmpWaitMs = natpmpWaitMs, .upnpWaitMs = 200, .leaseSeconds = 60, .closeBoundMs = closeBoundMs,
+                .renewalSecond = std::chrono::milliseconds(renewalMs),
                 .recordPath = dir_.filePath(QStringLiteral("record")).toStdString(), .localAddress = {}};
     }
 
@@ -106,11 +107,7 @@ private slots:
 
         // A close whose removals outlast its bound: the next round waits for them, or their late
         // copies would take the new forwards with them.
-        RouterOptions quick = options();
-        quick.natpmpWaitMs = 600;
-        quick.closeBoundMs = 100;
-        quick.renewalSecond = std::chrono::milliseconds(100); // no renewal comes between
-        RouterPortMapper third(quick);
+        RouterPortMapper third(options(600, 100, 100)); // no renewal comes between
         opened.clear();
         third.onAnswer = keepOpened;
         third.openPorts();
@@ -119,7 +116,7 @@ private slots:
         third.closePorts();
         third.openPorts();
         QTRY_VERIFY_WITH_TIMEOUT(opened.size() > 1 && complete(opened.last()), 10000);
-        QTest::qWait(quick.natpmpWaitMs); // any late copy of a removal has gone out by now
+        QTest::qWait(600); // any late copy of a removal has gone out by now
         QCOMPARE(router_.removalsSinceGrant.load(), 0);
     }
 };
