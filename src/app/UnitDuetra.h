@@ -168,8 +168,8 @@ private:
     void createRouter(); // UnitDuetraRouter.cpp
     void showRouterAdvice(const QString &kind, const QString &text);
     void showRouterAdvice(const router::Advice &advice, const router::Advice &after = {});
-    void checkFirewall(const router::RouterAnswer &answer);
-    void firewallBeforeDialog(bool server);
+    void checkFirewall(const QString &address);
+    void firewallBeforeDialog(bool server, const QString &peer);
     // The link start's part: the ports opened before a SERVER waits, given back on a CLIENT
     // press and when a SERVER press ends without a link.
     void routerBeforeDialog(bool server, const QString &peer);

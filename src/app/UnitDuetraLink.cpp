@@ -96,6 +96,8 @@ void TBrambletMainForm::startLink(std::int32_t role)
     // 5.-6. The connect dialog meets the peer; anything but a completed test ends here. The
     // router is asked for the SERVER's ports while the dialog waits, never in its way.
     routerBeforeDialog(server, QString::fromStdString(cleaned));
+    if (closed_)
+        return;
     FormConnect->SetPeerAddress(QString::fromStdString(cleaned));
     FormConnect->SetRole(role);
     FormConnect->ShowModal();

@@ -14,6 +14,7 @@
 #include "core/negotiation.h"
 #include "core/router.h"
 #include "net/PortMapper.h"
+#include "platform/eventwait.h"
 #include "platform/localaddress.h"
 
 #include <QCoreApplication>
@@ -97,7 +98,8 @@ void TBrambletMainForm::createRouter()
             }
             if (answer.answered || !lastRouter_.answered)
                 lastRouter_ = answer;
-            checkFirewall(answer);
+            checkFirewall(QString::fromStdString(address::isDottedQuad(answer.lanAddress) ? answer.lanAddress
+                                                                                          : answer.localAddress));
             // A CLIENT's own advice stays until its press ends, as does one about the typed
             // address; once the link stands, only a changed address to give is news.
             if (clientPressed_ || peerAdviceShown_ || (linkUp_ && router::explainsAFailure(advice.kind)))
@@ -141,13 +143,13 @@ void TBrambletMainForm::showRouterAdvice(const router::Advice &advice, const rou
     showRouterAdvice(QString::fromLatin1(router::adviceKindName(advice.kind)), text);
 }
 
-void TBrambletMainForm::checkFirewall(const router::RouterAnswer &answer)
+// `address`: this machine's on the way to the router; the zone of its interface is the one
+// that counts.
+void TBrambletMainForm::checkFirewall(const QString &address)
 {
     if (!services_.firewall || firewallAsked_)
         return;
     firewallAsked_ = true;
-    // The zone that counts is the one of the interface that leads to the router.
-    const QString address = QString::fromStdString(address::isDottedQuad(answer.lanAddress) ? answer.lanAddress : answer.localAddress);
     services_.firewall->check(platform::interfaceHolding(address), [this](FirewalldPorts::State state, const QString &zone) {
         firewallState_ = int(state);
         firewallZone_ = zone;
@@ -159,9 +161,17 @@ void TBrambletMainForm::checkFirewall(const router::RouterAnswer &answer)
     });
 }
 
-void TBrambletMainForm::firewallBeforeDialog(bool server)
+void TBrambletMainForm::firewallBeforeDialog(bool server, const QString &peer)
 {
     firewallAdvice_ = {};
+    if (server && services_.firewall && firewallState_ < 0) {
+        // Pressed before the router's search has answered: firewalld is asked now, by the way
+        // towards the friend, and awaited briefly with the window running.
+        checkFirewall(QString::fromStdString(sourceAddressTowards(peer.toStdString())));
+        platform::loopUntil([this] { return firewallState_ >= 0 || closed_; }, 3000, 20);
+        if (closed_)
+            return;
+    }
     if (!server) {
         if (services_.firewall) // a CLIENT takes nothing from outside
             services_.firewall->close();
@@ -190,7 +200,9 @@ void TBrambletMainForm::routerBeforeDialog(bool server, const QString &peer)
     clientPressed_ = !server;
     clientPeer_ = peer;
     linkUp_ = false;
-    firewallBeforeDialog(server);
+    firewallBeforeDialog(server, peer);
+    if (closed_)
+        return;
     // A new press: the address to give (of no use to a CLIENT), or what was said about the
     // last press, goes; a SERVER's address stays until the router answers again.
     if (!server || failureAdviceShown_)
